@@ -1,0 +1,6 @@
+#include "remover/remover.h"
+
+int main(int Argc, char** Argv) {
+  kerv::TKerv Kerv;
+  return Kerv.Run(Argc, Argv);
+}

@@ -1,0 +1,83 @@
+// Name matching by the rules of short DOS-style names: a spec's name and
+// extension halves are compared with an entry's halves; '*' ends the
+// comparison, '?' stands for exactly one character, ASCII letters compare
+// without regard to case and no other byte is case-folded.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace kerv {
+
+// A path split into its four parts, each a view into the path that was
+// split. Concatenated in order they give the path back.
+struct TPathParts {
+  std::string_view Drive;      // "C:" when the second character is ':'
+  std::string_view Directory;  // up to and including the last '\' or '/'
+  std::string_view Name;       // the last component without its extension
+  std::string_view Extension;  // from the last '.' of the last component
+};
+
+// Splits Path. A last component "." or ".." belongs to the directory. Both
+// separators count; a ':' elsewhere than second, '*' and '?' are ordinary
+// characters. No part is cut, whatever its length.
+TPathParts SplitPath(std::string_view Path);
+
+// The halves of a directory entry's bare name, as the tests use them.
+struct TNameParts {
+  std::string_view Name;
+  std::string_view Extension;
+  std::string_view Both;  // Name followed at once by Extension
+};
+TNameParts SplitName(std::string_view EntryName);
+
+// One half of an entry (Part) against the same half of a spec (Pattern).
+bool MatchPart(std::string_view Part, std::string_view Pattern);
+
+// A spec split once, when it enters a list: only its name and extension
+// take part in matching, its drive and directory never do.
+struct TSpec {
+  explicit TSpec(std::string Text);
+  std::string Text;  // as given
+  std::string Name;
+  std::string Extension;
+  bool HasWildcard = false;  // a '*' or '?' in either half
+};
+
+bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec);
+
+// An ordered list of specs; new specs enter at the front. The only question
+// asked of a list is whether any spec matches, so order never changes a
+// result. Specs without wildcards are also kept in a set, so that a list of
+// thousands of literal names costs about what a list of one does.
+class stringList {
+public:
+  void Add(std::string Spec);
+  bool empty() const { return Arrived.empty(); }
+  std::size_t size() const { return Arrived.size(); }
+  // The specs in list order: the newest first.
+  std::vector<std::string> Texts() const;
+
+private:
+  friend bool MatchesAny(const stringList& List, const TNameParts& Parts);
+  std::vector<std::string> Arrived;          // every spec, in arrival order
+  std::vector<TSpec> Wildcards;              // the specs with a wildcard
+  struct TKeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view Key) const { return std::hash<std::string_view>()(Key); }
+  };
+  // The others, by upper-cased name and extension; looked up without a copy.
+  std::unordered_set<std::string, TKeyHash, std::equal_to<>> Literals;
+};
+
+// True when some spec of List matches Parts; an empty list matches nothing.
+bool MatchesAny(const stringList& List, const TNameParts& Parts);
+
+// ASCII upper-casing, the only case folding the program does.
+inline char UpperAscii(char C) { return (C >= 'a' && C <= 'z') ? char(C - 'a' + 'A') : C; }
+
+}  // namespace kerv

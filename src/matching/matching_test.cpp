@@ -1,0 +1,160 @@
+#include "matching/matching.h"
+
+#include <gtest/gtest.h>
+
+namespace kerv {
+namespace {
+
+TEST(SplitPath, Parts) {
+  struct Row { const char* Path; const char* Drive; const char* Directory; const char* Name; const char* Extension; };
+  const Row Rows[] = {
+      {"C:\\DIR\\SUB\\*.TMP", "C:", "\\DIR\\SUB\\", "*", ".TMP"},
+      {"*.*", "", "", "*", ".*"},
+      {"C:", "C:", "", "", ""},
+      {"C:\\TEMP", "C:", "\\", "TEMP", ""},
+      {"C:TEMP\\X.Y", "C:", "TEMP\\", "X", ".Y"},
+      {"\\\\SRV\\SHR\\A.B", "", "\\\\SRV\\SHR\\", "A", ".B"},
+      {"DIR/FILE.EXT", "", "DIR/", "FILE", ".EXT"},
+      {"a.b.c", "", "", "a.b", ".c"},             // the last dot starts the extension
+      {"abc.", "", "", "abc", "."},
+      {".bashrc", "", "", "", ".bashrc"},
+      {"C:\\DIR\\..", "C:", "\\DIR\\..", "", ""},  // a last "." or ".." is a directory
+      {"X:Y:Z", "X:", "", "Y:Z", ""},             // only the second character makes a drive
+      {"..", "", "..", "", ""},
+      {"C:.", "C:", ".", "", ""},
+      {"dir.d/name", "", "dir.d/", "name", ""},   // a dot in the directory is not an extension
+      {"/tmp/a\\b.c", "", "/tmp/a\\", "b", ".c"},  // both separators count
+      {"a/...", "", "a/", "..", "."},             // three dots are a name
+      {"", "", "", "", ""},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Path);
+    const TPathParts P = SplitPath(R.Path);
+    EXPECT_EQ(R.Drive, P.Drive);
+    EXPECT_EQ(R.Directory, P.Directory);
+    EXPECT_EQ(R.Name, P.Name);
+    EXPECT_EQ(R.Extension, P.Extension);
+  }
+}
+
+TEST(SplitPath, KeepsLongPartsWhole) {
+  const std::string Name(1000, 'n');
+  const std::string Path = "/d/" + std::string(5000, 'x') + "/" + Name + ".ext";
+  const TPathParts P = SplitPath(Path);
+  EXPECT_EQ(Name, P.Name);
+  EXPECT_EQ(".ext", P.Extension);
+  EXPECT_EQ(5004u, P.Directory.size());
+}
+
+TEST(MatchPart, WildcardRules) {
+  struct Row { const char* Part; const char* Pattern; bool Match; };
+  const Row Rows[] = {
+      {"ABC", "A*X", true},     // text after '*' is ignored
+      {"ANYTHING", "*", true},  // a leading '*' matches at once
+      {"", "*", true},
+      {"FOO", "F?O", true},     // '?' is exactly one character
+      {"fxo", "F?O", true},
+      {"FOO", "F?", false},
+      {"FOO", "F??X", false},
+      {"FOO", "foo", true},     // without wildcards: whole, ignoring ASCII case
+      {"FO", "FOO", false},
+      {"FOOD", "FOO", false},
+      {"FO", "FOO*", true},     // shorter than the text before '*'
+      {"FO", "FOO?", false},    // '?' forces equal length
+      {"FOOBAR", "FOO*", true},
+      {"FXOBAR", "FOO*", false},
+      {"", "", true},           // empty halves
+      {"", "?", false},
+      {"", ".*", true},         // an empty extension against ".*"
+      {".TXT", ".*", true},
+      {".TXT", ".T", false},    // an extension without '*' must have the same length
+      {".", ".", true},
+      {".TXT", ".", false},
+      {"\xe9t\xe9", "\xc9T\xc9", false},  // bytes outside ASCII are not case-folded
+      {"\xe9t\xe9", "\xe9T\xe9", true},
+      {"a[b]", "A[B]", true},   // no other wildcard characters
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(std::string(R.Part) + " ~ " + R.Pattern);
+    EXPECT_EQ(R.Match, MatchPart(R.Part, R.Pattern));
+  }
+}
+
+TEST(MatchesPattern, WholeSpecs) {
+  struct Row { const char* Entry; const char* Spec; bool Match; };
+  const Row Rows[] = {
+      {"FOO", "*", true},            // '*' alone: only names without an extension
+      {"FOO.TXT", "*", false},
+      {"FOO.TXT", "*.*", true},      // '*.*' matches every name
+      {"FOO", "*.*", true},
+      {"FOO.", "*.", true},          // '*.' wants a lone dot
+      {"FOO", "*.", false},
+      {"FOO.TXT", "*.T", false},
+      {"FOO.TXT", "?.TXT", false},
+      {"A.B.C", "A.*", false},       // 'A.B.C' is 'A.B' and '.C'
+      {"A.B.C", "A.B.*", true},
+      {"A.B.C", "???.*", true},
+      {"A.B.C", "*.C", true},
+      {"old.tmp", "C:\\X\\*.TMP", true},  // a spec's drive and directory take no part
+      {"old.tmp", "/some/dir/*.TMP", true},
+      {"x.tmp", "..", false},        // a spec that ends in ".." has empty halves
+      {"-R", "-R", true},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(std::string(R.Entry) + " ~ " + R.Spec);
+    EXPECT_EQ(R.Match, MatchesPattern(SplitName(R.Entry), TSpec(R.Spec)));
+  }
+}
+
+// A list answers the same whether its specs are literal names (looked up in
+// a set) or wildcards (tried in turn).
+TEST(MatchesAny, Lists) {
+  struct Row { std::vector<const char*> Specs; const char* Entry; bool Match; };
+  const Row Rows[] = {
+      {{}, "FOO.TXT", false},                          // an empty list matches nothing
+      {{"*.C", "*.TXT", "F*.*"}, "FOO.TXT", true},
+      {{"*.C", "*.H"}, "FOO.TXT", false},
+      {{"keep.txt"}, "KEEP.TXT", true},                // literal, any ASCII case
+      {{"keep.txt"}, "KEEP.TXTX", false},
+      {{"keep.txt"}, "keep", false},
+      {{"a.b.c"}, "A.B.C", true},
+      {{"dir/keep.txt"}, "keep.txt", true},            // the directory takes no part
+      {{"keep"}, "keep", true},
+      {{"keep."}, "keep", false},
+      {{".profile"}, "x.profile", false},
+      {{"..", "."}, "x", false},
+      {{"\xc9t\xc9.txt"}, "\xe9t\xe9.TXT", false},      // no folding outside ASCII
+      {{"one.txt", "*.c"}, "TWO.C", true},             // literal and wildcard together
+  };
+  for (const Row& R : Rows) {
+    stringList List;
+    std::string Trace = R.Entry;
+    for (const char* Spec : R.Specs) {
+      List.Add(Spec);
+      Trace += std::string(" ") + Spec;
+    }
+    SCOPED_TRACE(Trace);
+    EXPECT_EQ(R.Match, MatchesAny(List, SplitName(R.Entry)));
+  }
+}
+
+TEST(MatchesAny, LongLiteralNames) {
+  const std::string Name = std::string(600, 'q') + ".log";
+  stringList List;
+  List.Add(Name);
+  std::string Upper = Name;
+  for (char& C : Upper) C = UpperAscii(C);
+  EXPECT_TRUE(MatchesAny(List, SplitName(Upper)));
+  EXPECT_FALSE(MatchesAny(List, SplitName(Upper.substr(1))));
+}
+
+TEST(stringList, NewestFirst) {
+  stringList List;
+  List.Add("*.TMP");
+  List.Add("a.bak");
+  List.Add("*.OLD");
+  EXPECT_EQ((std::vector<std::string>{"*.OLD", "a.bak", "*.TMP"}), List.Texts());
+}
+
+}  // namespace
+}  // namespace kerv

@@ -1,0 +1,164 @@
+// The operating system as kerv32 sees it. This header is the only way into
+// the OS for the rest of the tree; it includes only standard headers, and
+// platform_posix.cpp or platform_win32.cpp implements it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kerv {
+
+#ifdef _WIN32
+inline constexpr char PathSeparator = '\\';
+// Windows file names are case-insensitive: the base spec is upper-cased
+// whole, so every printed directory comes out in upper case.
+inline constexpr bool UpperCaseBaseSpec = true;
+// "C:" alone names the current directory of drive C:.
+inline constexpr bool HasDrives = true;
+
+// Both '-' and '/' start an option.
+inline bool StartsOption(std::string_view Arg) {
+  return !Arg.empty() && (Arg[0] == '-' || Arg[0] == '/');
+}
+#else
+inline constexpr char PathSeparator = '/';
+// A case-sensitive file system: an upper-cased "/tmp/a/" names another
+// directory, so the directory part keeps the case the user typed.
+inline constexpr bool UpperCaseBaseSpec = false;
+inline constexpr bool HasDrives = false;
+
+// '-' starts an option. '/' starts an absolute path, except in the two
+// characters of an option such as "/S" or "/?", kept as a DOS habit.
+inline bool StartsOption(std::string_view Arg) {
+  if (!Arg.empty() && Arg[0] == '-') return true;
+  if (Arg.size() != 2 || Arg[0] != '/') return false;
+  switch (Arg[1]) {
+    case '?': case 'Q': case 'q': case 'R': case 'r': case 'S': case 's': return true;
+    default: return false;
+  }
+}
+#endif
+
+// True for the first byte of a double-byte character in the active code
+// page; the path splitter steps over such characters whole. POSIX systems
+// have no such code pages: UTF-8 never puts an ASCII byte inside a character.
+#ifdef _WIN32
+bool IsLeadByte(unsigned char Byte);
+#else
+inline bool IsLeadByte(unsigned char) { return false; }
+#endif
+
+// What a failure means, so that the sweep can choose its message without
+// knowing the platform's numbers.
+enum class TFsError { None, NotFound, AccessDenied, NoDevice, Busy, Other };
+
+struct TFsStatus {
+  TFsError Kind = TFsError::None;
+  int Code = 0;  // the platform's own number, printed for TFsError::Other
+  bool Failed() const { return Kind != TFsError::None; }
+};
+
+// One directory entry. Name points into the listing's own storage and stays
+// valid until the next call of Next on the same listing.
+struct TDirEntry {
+  const char* Name = nullptr;
+  std::size_t NameLength = 0;
+  // A real directory. Links, junctions and special files are not: a link is
+  // an entry like a file, and its own name is what gets removed.
+  bool IsDirectory = false;
+};
+
+struct TFileInfo {
+  std::uint64_t Size = 0;
+  bool ReadOnly = false;  // the platform's read-only mark on the file itself
+};
+
+// One open directory, closed by the destructor. Every operation on a child
+// is relative to this directory and never follows a link, so a child that
+// is swapped for a link while the sweep runs cannot redirect it.
+class TDirListing {
+public:
+  virtual ~TDirListing() = default;
+
+  // The next entry, "." and ".." included; false at the end of the listing
+  // (Status untouched) or on a failure (Status set).
+  virtual bool Next(TDirEntry& Entry, TFsStatus& Status) = 0;
+
+  // Opens the subdirectory Name for listing. Null with Status clear means the
+  // child is not to be entered: it is a link now, or the root of another
+  // file system. Null with Status set is a failure.
+  virtual std::unique_ptr<TDirListing> OpenChild(const char* Name, TFsStatus& Status) = 0;
+
+  // Size and read-only mark of the child Name, without following a link.
+  virtual TFsStatus InspectChild(const char* Name, TFileInfo& Info) = 0;
+
+  // Removes the child Name (a file, a link, a special file; never a
+  // directory, never the target of a link).
+  virtual TFsStatus RemoveChild(const char* Name) = 0;
+
+  // Gives the operating system's handle back while the listing waits for a
+  // deep subtree: the entries not yet delivered stay in memory, so Next still
+  // works, but nothing else does until Reacquire. The sweep calls these so
+  // that it holds a fixed number of handles whatever the depth.
+  virtual TFsStatus Release() = 0;
+  // Takes the handle back through Child (a directory opened from this one),
+  // checking that it leads to the very same directory.
+  virtual TFsStatus Reacquire(TDirListing& Child) = 0;
+};
+
+// Keeps the interrupt handler from ending the process while a removal and
+// its report line are not both done: one that arrives meanwhile takes effect
+// when the hold ends.
+class TPlatform;
+class TInterruptHold {
+public:
+  explicit TInterruptHold(TPlatform& Os);
+  ~TInterruptHold();
+  TInterruptHold(const TInterruptHold&) = delete;
+  TInterruptHold& operator=(const TInterruptHold&) = delete;
+
+private:
+  TPlatform& Os;
+};
+
+class TPlatform {
+public:
+  virtual ~TPlatform() = default;
+
+  // Opens Path (empty: the current directory) for listing; null and Status
+  // set on failure. Path may be longer than the platform's path limit.
+  virtual std::unique_ptr<TDirListing> OpenDir(const std::string& Path, TFsStatus& Status) = 0;
+
+  // Standard output. Text may be held back and written in batches; false
+  // when the text, or text held back before it, could not be written.
+  virtual bool WriteOut(std::string_view Text) = 0;
+  // Writes everything held back; false when that fails.
+  virtual bool FlushOut() = 0;
+  // Why the last failed WriteOut or FlushOut failed.
+  virtual TFsStatus OutputError() const = 0;
+  // Standard error, written at once, after everything held for standard
+  // output, so that the two streams read in program order.
+  virtual void WriteErr(std::string_view Text) = 0;
+
+  // The console interrupt handler: Ctrl-C and Ctrl-Break (POSIX: SIGINT and
+  // SIGQUIT) write "Ctrl-Break pressed! Program aborted" to standard error
+  // and end the process with status 2.
+  virtual void InstallBreakHandler() = 0;
+  virtual void RestoreBreakHandler() = 0;
+
+protected:
+  friend class TInterruptHold;
+  virtual void HoldInterrupts() = 0;
+  virtual void ReleaseInterrupts() = 0;
+};
+
+inline TInterruptHold::TInterruptHold(TPlatform& Os) : Os(Os) { Os.HoldInterrupts(); }
+inline TInterruptHold::~TInterruptHold() { Os.ReleaseInterrupts(); }
+
+// The operating system this program was built for.
+TPlatform& NativePlatform();
+
+}  // namespace kerv

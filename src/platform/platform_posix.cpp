@@ -1,0 +1,509 @@
+// POSIX calls only; nothing here decides what is deleted. Each operation
+// makes its call and turns the error into a meaning.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kerv {
+
+namespace {
+
+TFsStatus FromErrno(int Error) {
+  switch (Error) {
+    case 0: return {};
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:  // no file can have such a name
+    case ELOOP:
+      return {TFsError::NotFound, Error};
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return {TFsError::AccessDenied, Error};
+    case ENODEV:
+    case ENXIO:
+      return {TFsError::NoDevice, Error};
+    case EBUSY:
+      return {TFsError::Busy, Error};
+    default:
+      return {TFsError::Other, Error};
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Standard output, standard error and the signals that may end the process.
+//
+// Everything a signal handler touches lives here. The main program changes
+// the output buffer only inside a hold; a handler that finds a hold in force
+// leaves a note and returns, and the end of the hold acts on the note. So a
+// handler always finds the buffer whole, and no signal ever falls between a
+// removal and its report line.
+
+constexpr std::size_t OutCapacity = 64 * 1024;
+char OutBuffer[OutCapacity];
+volatile std::size_t OutLength = 0;
+volatile sig_atomic_t OutErrno = 0;       // the first failed write's error
+volatile sig_atomic_t HoldDepth = 0;
+volatile sig_atomic_t PendingSignal = 0;  // arrived during a hold
+volatile sig_atomic_t FlushDue = 0;       // the batch timer fired during a hold
+volatile sig_atomic_t TimerArmed = 0;
+volatile sig_atomic_t WroteOnce = 0;      // a write to standard output has succeeded
+bool OutToTerminal = false;
+bool AlarmHandlerSet = false;
+
+constexpr char BreakMessage[] = "Ctrl-Break pressed! Program aborted";
+
+// A batch of lines waits at most this long, so that a program reading them
+// through a pipe still sees them as they come.
+constexpr suseconds_t BatchDelayMicroseconds = 100000;
+
+bool WriteAll(int Fd, const char* Data, std::size_t Length, int& Error) {
+  while (Length > 0) {
+    const ssize_t Written = ::write(Fd, Data, Length);
+    if (Written < 0) {
+      if (errno == EINTR) continue;
+      Error = errno;
+      return false;
+    }
+    Data += Written;
+    Length -= static_cast<std::size_t>(Written);
+  }
+  return true;
+}
+
+// Writes the buffer. Called inside a hold, or from a handler that found
+// none; async-signal-safe.
+void FlushBuffer() {
+  const std::size_t Length = OutLength;
+  OutLength = 0;
+  TimerArmed = 0;
+  if (Length == 0 || OutErrno != 0) return;
+  int Error = 0;
+  if (WriteAll(STDOUT_FILENO, OutBuffer, Length, Error))
+    WroteOnce = 1;
+  else
+    OutErrno = Error;
+}
+
+// Ends the process for Signal, after writing what is pending. Ctrl-C and
+// Ctrl-\ are the console's two interrupt keys: the message and status 2.
+// Every other signal takes its default action.
+[[noreturn]] void TakeSignal(int Signal) {
+  const int SavedErrno = errno;
+  // A second signal now only leaves a note: this one is already ending us.
+  HoldDepth = 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  FlushBuffer();
+  if (Signal == SIGINT || Signal == SIGQUIT) {
+    int Ignored = 0;
+    WriteAll(STDERR_FILENO, BreakMessage, sizeof BreakMessage - 1, Ignored);
+    ::_exit(2);
+  }
+  ::signal(Signal, SIG_DFL);
+  sigset_t Set;
+  sigemptyset(&Set);
+  sigaddset(&Set, Signal);
+  ::sigprocmask(SIG_UNBLOCK, &Set, nullptr);
+  ::raise(Signal);
+  errno = SavedErrno;
+  ::_exit(128 + Signal);
+}
+
+extern "C" void OnEndingSignal(int Signal) {
+  if (HoldDepth != 0) {
+    PendingSignal = Signal;
+    return;
+  }
+  TakeSignal(Signal);
+}
+
+extern "C" void OnBatchTimer(int) {
+  if (HoldDepth != 0) {
+    FlushDue = 1;
+    return;
+  }
+  const int SavedErrno = errno;
+  FlushBuffer();
+  errno = SavedErrno;
+}
+
+void Hold() {
+  HoldDepth = HoldDepth + 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+void Unhold() {
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  HoldDepth = HoldDepth - 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (HoldDepth != 0) return;
+  if (FlushDue) {
+    FlushDue = 0;
+    Hold();
+    FlushBuffer();
+    Unhold();
+  }
+  if (const int Signal = PendingSignal) TakeSignal(Signal);
+}
+
+void ArmBatchTimer() {
+  if (!AlarmHandlerSet) {
+    struct sigaction Action {};
+    Action.sa_handler = OnBatchTimer;
+    Action.sa_flags = SA_RESTART;
+    sigfillset(&Action.sa_mask);
+    ::sigaction(SIGALRM, &Action, nullptr);
+    AlarmHandlerSet = true;
+  }
+  itimerval Delay{};
+  Delay.it_value.tv_usec = BatchDelayMicroseconds;
+  ::setitimer(ITIMER_REAL, &Delay, nullptr);
+  TimerArmed = 1;
+}
+
+// Called once at start-up and at exit: lines still held are written.
+void FlushAtExit() {
+  Hold();
+  FlushBuffer();
+  Unhold();
+}
+
+struct TSavedAction {
+  int Signal;
+  struct sigaction Action;
+  bool Replaced;
+};
+TSavedAction SavedActions[] = {{SIGINT, {}, false}, {SIGQUIT, {}, false},
+                               {SIGTERM, {}, false}, {SIGHUP, {}, false},
+                               {SIGPIPE, {}, false}};
+
+// ---------------------------------------------------------------------------
+// Directory listings.
+
+constexpr std::size_t ListingBufferSize = 32 * 1024;
+
+struct TIdentity {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  bool MountRoot = false;
+};
+
+bool Identify(int Fd, TIdentity& Id, int& Error) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+  struct statx Stx;
+  if (::statx(Fd, "", AT_EMPTY_PATH, STATX_INO, &Stx) == 0) {
+    Id.Device = makedev(Stx.stx_dev_major, Stx.stx_dev_minor);
+    Id.Inode = Stx.stx_ino;
+    Id.MountRoot = (Stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                   (Stx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return true;
+  }
+  if (errno != ENOSYS) {
+    Error = errno;
+    return false;
+  }
+#endif
+  struct stat St;
+  if (::fstat(Fd, &St) != 0) {
+    Error = errno;
+    return false;
+  }
+  Id.Device = St.st_dev;
+  Id.Inode = St.st_ino;
+  return true;
+}
+
+// Entries kept after Release: a type byte, the name and its terminator.
+constexpr char SavedDirectory = 'd';
+constexpr char SavedOther = '-';
+
+class TPosixListing final : public TDirListing {
+public:
+  TPosixListing(int Fd, const TIdentity& Id) : Fd(Fd), Id(Id) {}
+  ~TPosixListing() override {
+    if (Fd >= 0) ::close(Fd);
+  }
+
+  bool Next(TDirEntry& Entry, TFsStatus& Status) override {
+    if (FromSaved) return NextSaved(Entry);
+    if (Pos >= End && !Fill(Status)) return false;
+    const auto* Record = reinterpret_cast<const dirent64*>(Buffer.get() + Pos);
+    Pos += Record->d_reclen;
+    Entry.Name = Record->d_name;
+    Entry.NameLength = std::strlen(Record->d_name);
+    return Classify(Record->d_name, Record->d_type, Entry.IsDirectory, Status);
+  }
+
+  std::unique_ptr<TDirListing> OpenChild(const char* Name, TFsStatus& Status) override {
+    const int Child = ::openat(Fd, Name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (Child < 0) {
+      // Swapped for a link or a file since it was listed: never followed.
+      if (errno == ELOOP || errno == ENOTDIR) return nullptr;
+      Status = FromErrno(errno);
+      return nullptr;
+    }
+    TIdentity ChildId;
+    int Error = 0;
+    if (!Identify(Child, ChildId, Error)) {
+      ::close(Child);
+      Status = FromErrno(Error);
+      return nullptr;
+    }
+    // Another file system's mount point is not part of this tree.
+    if (ChildId.Device != Id.Device || ChildId.MountRoot) {
+      ::close(Child);
+      return nullptr;
+    }
+    return std::make_unique<TPosixListing>(Child, ChildId);
+  }
+
+  TFsStatus InspectChild(const char* Name, TFileInfo& Info) override {
+    struct stat St;
+    if (::fstatat(Fd, Name, &St, AT_SYMLINK_NOFOLLOW) != 0) return FromErrno(errno);
+    Info.Size = static_cast<std::uint64_t>(St.st_size);
+    // Write permission for nobody is the POSIX form of the read-only mark.
+    Info.ReadOnly = !S_ISLNK(St.st_mode) && (St.st_mode & 0222) == 0;
+    return {};
+  }
+
+  TFsStatus RemoveChild(const char* Name) override {
+    if (::unlinkat(Fd, Name, 0) != 0) return FromErrno(errno);
+    return {};
+  }
+
+  TFsStatus Release() override {
+    if (Fd < 0) return {};
+    if (!FromSaved) {
+      TFsStatus Status;
+      TDirEntry Entry;
+      while (Next(Entry, Status)) {
+        Saved += Entry.IsDirectory ? SavedDirectory : SavedOther;
+        Saved.append(Entry.Name, Entry.NameLength + 1);
+      }
+      if (Status.Failed()) return Status;
+      FromSaved = true;
+      Buffer.reset();
+    }
+    ::close(Fd);
+    Fd = -1;
+    return {};
+  }
+
+  TFsStatus Reacquire(TDirListing& ChildListing) override {
+    if (Fd >= 0) return {};
+    const auto& Child = static_cast<const TPosixListing&>(ChildListing);
+    const int Parent = ::openat(Child.Fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (Parent < 0) return FromErrno(errno);
+    TIdentity ParentId;
+    int Error = 0;
+    if (!Identify(Parent, ParentId, Error)) {
+      ::close(Parent);
+      return FromErrno(Error);
+    }
+    // The subtree was moved away while the sweep was inside it: ".." is no
+    // longer the directory the sweep came from.
+    if (ParentId.Device != Id.Device || ParentId.Inode != Id.Inode) {
+      ::close(Parent);
+      return FromErrno(ENOENT);
+    }
+    Fd = Parent;
+    return {};
+  }
+
+private:
+  bool Fill(TFsStatus& Status) {
+    if (!Buffer) Buffer = std::make_unique<char[]>(ListingBufferSize);
+    const ssize_t Got = ::getdents64(Fd, Buffer.get(), ListingBufferSize);
+    if (Got <= 0) {
+      if (Got < 0) Status = FromErrno(errno);
+      Pos = End = 0;
+      return false;
+    }
+    Pos = 0;
+    End = static_cast<std::size_t>(Got);
+    return true;
+  }
+
+  // The listing's type says file or directory; only a file system that
+  // gives no type costs a stat, and "." and ".." never do.
+  bool Classify(const char* Name, unsigned char Type, bool& IsDirectory, TFsStatus& Status) {
+    if (Type == DT_UNKNOWN && !(Name[0] == '.' && (Name[1] == '\0' || (Name[1] == '.' && Name[2] == '\0')))) {
+      struct stat St;
+      if (::fstatat(Fd, Name, &St, AT_SYMLINK_NOFOLLOW) != 0) {
+        Status = FromErrno(errno);
+        return false;
+      }
+      IsDirectory = S_ISDIR(St.st_mode);
+      return true;
+    }
+    IsDirectory = Type == DT_DIR || Type == DT_UNKNOWN;
+    return true;
+  }
+
+  bool NextSaved(TDirEntry& Entry) {
+    if (SavedPos >= Saved.size()) return false;
+    Entry.IsDirectory = Saved[SavedPos] == SavedDirectory;
+    Entry.Name = Saved.data() + SavedPos + 1;
+    Entry.NameLength = std::strlen(Entry.Name);
+    SavedPos += Entry.NameLength + 2;
+    return true;
+  }
+
+  int Fd;
+  TIdentity Id;
+  std::unique_ptr<char[]> Buffer;
+  std::size_t Pos = 0;
+  std::size_t End = 0;
+  bool FromSaved = false;
+  std::string Saved;
+  std::size_t SavedPos = 0;
+};
+
+// Opens a path too long for one call, a component at a time, following
+// links as a single open of the whole path would.
+int OpenLongPath(const std::string& Path) {
+  int Current = Path[0] == '/' ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+  if (Path[0] == '/' && Current < 0) return -1;
+  std::size_t Start = 0;
+  while (Start < Path.size()) {
+    std::size_t Stop = Path.find('/', Start);
+    if (Stop == std::string::npos) Stop = Path.size();
+    if (Stop > Start) {
+      const std::string Component = Path.substr(Start, Stop - Start);
+      const int Next = ::openat(Current, Component.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      const int Error = errno;
+      if (Current != AT_FDCWD) ::close(Current);
+      if (Next < 0) {
+        errno = Error;
+        return -1;
+      }
+      Current = Next;
+    }
+    Start = Stop + 1;
+  }
+  return Current == AT_FDCWD ? ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : Current;
+}
+
+class TPosixPlatform final : public TPlatform {
+public:
+  TPosixPlatform() {
+    OutToTerminal = ::isatty(STDOUT_FILENO) == 1;
+    std::atexit(FlushAtExit);
+  }
+
+  std::unique_ptr<TDirListing> OpenDir(const std::string& Path, TFsStatus& Status) override {
+    // The user's own path may pass through links; only what the sweep finds
+    // below it is never followed.
+    int Fd = ::open(Path.empty() ? "." : Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Fd < 0 && errno == ENAMETOOLONG) Fd = OpenLongPath(Path);
+    if (Fd < 0) {
+      Status = FromErrno(errno);
+      return nullptr;
+    }
+    TIdentity Id;
+    int Error = 0;
+    if (!Identify(Fd, Id, Error)) {
+      ::close(Fd);
+      Status = FromErrno(Error);
+      return nullptr;
+    }
+    return std::make_unique<TPosixListing>(Fd, Id);
+  }
+
+  bool WriteOut(std::string_view Text) override {
+    Hold();
+    if (OutErrno == 0) {
+      if (OutLength + Text.size() > OutCapacity) FlushBuffer();
+      if (Text.size() > OutCapacity) {
+        int Error = 0;
+        if (OutErrno == 0 && !WriteAll(STDOUT_FILENO, Text.data(), Text.size(), Error)) OutErrno = Error;
+      } else {
+        std::memcpy(OutBuffer + OutLength, Text.data(), Text.size());
+        OutLength = OutLength + Text.size();
+        // A person watching a terminal sees each line as it happens. The
+        // first line is written at once too: a full disk or a closed pipe
+        // then stops the run after one deletion, not after a batch.
+        if (OutToTerminal || !WroteOnce)
+          FlushBuffer();
+        else if (!TimerArmed && OutLength > 0)
+          ArmBatchTimer();
+      }
+    }
+    const bool Written = OutErrno == 0;
+    Unhold();
+    return Written;
+  }
+
+  bool FlushOut() override {
+    Hold();
+    FlushBuffer();
+    const bool Written = OutErrno == 0;
+    Unhold();
+    return Written;
+  }
+
+  TFsStatus OutputError() const override { return FromErrno(OutErrno); }
+
+  void WriteErr(std::string_view Text) override {
+    Hold();
+    FlushBuffer();
+    int Ignored = 0;
+    WriteAll(STDERR_FILENO, Text.data(), Text.size(), Ignored);
+    Unhold();
+  }
+
+  void InstallBreakHandler() override {
+    struct sigaction Action {};
+    Action.sa_handler = OnEndingSignal;
+    Action.sa_flags = SA_RESTART;
+    sigfillset(&Action.sa_mask);
+    for (TSavedAction& Saved : SavedActions) {
+      if (::sigaction(Saved.Signal, nullptr, &Saved.Action) != 0) continue;
+      // A hang-up or termination ignored by whoever started us (nohup)
+      // stays ignored.
+      const bool Ignored = Saved.Action.sa_handler == SIG_IGN;
+      if ((Saved.Signal == SIGTERM || Saved.Signal == SIGHUP) && Ignored) continue;
+      if (Saved.Signal == SIGPIPE) {
+        // A closed pipe must be an error the sweep sees, not a silent death.
+        struct sigaction Ignore {};
+        Ignore.sa_handler = SIG_IGN;
+        Saved.Replaced = ::sigaction(SIGPIPE, &Ignore, nullptr) == 0;
+        continue;
+      }
+      Saved.Replaced = ::sigaction(Saved.Signal, &Action, nullptr) == 0;
+    }
+  }
+
+  void RestoreBreakHandler() override {
+    FlushAtExit();
+    for (TSavedAction& Saved : SavedActions)
+      if (Saved.Replaced) {
+        ::sigaction(Saved.Signal, &Saved.Action, nullptr);
+        Saved.Replaced = false;
+      }
+  }
+
+protected:
+  void HoldInterrupts() override { Hold(); }
+  void ReleaseInterrupts() override { Unhold(); }
+};
+
+}  // namespace
+
+TPlatform& NativePlatform() {
+  static TPosixPlatform Platform;
+  return Platform;
+}
+
+}  // namespace kerv

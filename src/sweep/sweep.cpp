@@ -1,0 +1,143 @@
+#include "sweep/sweep.h"
+
+#include <utility>
+#include <vector>
+
+#include "remover/remover.h"
+
+namespace kerv {
+
+std::string ErrorMessage(const TFsStatus& Status) {
+  switch (Status.Kind) {
+    case TFsError::NotFound: return "Invalid path or filename!";
+    case TFsError::AccessDenied: return "Permission denied!";
+    case TFsError::NoDevice: return "Invalid device!";
+    case TFsError::Busy: return "Attempted to remove current directory";
+    case TFsError::None:
+    case TFsError::Other: break;
+  }
+  return "I/O Error number:" + std::to_string(Status.Code);
+}
+
+void TKerv::ShowError(const TFsStatus& Status) {
+  Os.WriteErr(ErrorMessage(Status) + "\n");
+}
+
+bool TKerv::IsSelected(const TNameParts& Parts) const {
+  if (!Include.empty() && !MatchesAny(Include, Parts)) return false;
+  return Exclude.empty() || !MatchesAny(Exclude, Parts);
+}
+
+namespace {
+
+// One directory of the walk: its listing and where its entries' names start
+// in the path being built.
+struct TLevel {
+  std::unique_ptr<TDirListing> Dir;
+  std::size_t PathLength;
+};
+
+}  // namespace
+
+// The walk keeps its own stack of levels instead of calling itself, so no
+// depth of tree can overflow the program's stack. A subdirectory is swept
+// completely at the moment its entry comes up, as a recursive walk would.
+int TKerv::ScanDir(const std::string& Directory) {
+  TFsStatus Status;
+  std::unique_ptr<TDirListing> Top = Os.OpenDir(Directory, Status);
+  if (!Top) {
+    ShowError(Status);
+    return 1;
+  }
+  std::string Path = Directory;
+  std::vector<TLevel> Levels;
+  Levels.push_back({std::move(Top), Path.size()});
+
+  TDirEntry Entry;
+  while (!Levels.empty()) {
+    TLevel& Level = Levels.back();
+    if (!Level.Dir->Next(Entry, Status)) {
+      if (Status.Failed()) {
+        ShowError(Status);
+        return 1;
+      }
+      if (Levels.size() >= 2) {
+        TDirListing& Parent = *Levels[Levels.size() - 2].Dir;
+        if (const TFsStatus Back = Parent.Reacquire(*Level.Dir); Back.Failed()) {
+          ShowError(Back);
+          return 1;
+        }
+      }
+      Levels.pop_back();
+      continue;
+    }
+    // Names that start with a dot are hidden: ".", "..", and every dot file
+    // and dot directory, none of which the sweep ever touches.
+    if (Entry.Name[0] == '.') continue;
+
+    Path.resize(Level.PathLength);
+    Path.append(Entry.Name, Entry.NameLength);
+    if (!Entry.IsDirectory) {
+      if (DealWithFile(*Level.Dir, Entry, Path) != 0) return 1;
+      continue;
+    }
+    if (!Recurse) continue;
+    // Make room first, so that the child's handle is never one too many.
+    if (Levels.size() >= HeldDirectoryLimit) {
+      TDirListing& Far = *Levels[Levels.size() - HeldDirectoryLimit].Dir;
+      if (const TFsStatus Gave = Far.Release(); Gave.Failed()) {
+        ShowError(Gave);
+        return 1;
+      }
+    }
+    std::unique_ptr<TDirListing> Child = Level.Dir->OpenChild(Entry.Name, Status);
+    if (!Child) {
+      if (!Status.Failed()) continue;  // a link or another file system: never entered
+      ShowError(Status);
+      return 1;
+    }
+    Path += PathSeparator;
+    Levels.push_back({std::move(Child), Path.size()});
+  }
+  return 0;
+}
+
+// Deletes, or under Simulate only reports, one file if the lists select it.
+int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::string& Path) {
+  if (!IsSelected(SplitName(std::string_view(Entry.Name, Entry.NameLength)))) return 0;
+  const char* Name = Entry.Name;
+
+  TFileInfo Info;
+  if (const TFsStatus Status = Dir.InspectChild(Name, Info); Status.Failed()) {
+    ShowError(Status);
+    return 1;
+  }
+  Line.assign("File ").append(Path).append(" deleted!\n");
+  TInterruptHold Hold(Os);
+  if (!Simulate) {
+    // A failed write already lost the record of what was deleted: nothing
+    // more may go.
+    if (const TFsStatus Lost = Os.OutputError(); Lost.Failed()) {
+      OutputLost = true;
+      ShowError(Lost);
+      return 1;
+    }
+    // A read-only file is protected even from a user whom the system would
+    // let remove it (root on POSIX): the mark is the owner's word.
+    const TFsStatus Removed = Info.ReadOnly ? TFsStatus{TFsError::AccessDenied, 0} : Dir.RemoveChild(Name);
+    if (Removed.Failed()) {
+      ShowError(Removed);
+      return 1;
+    }
+  }
+  if (!Os.WriteOut(Line)) {
+    OutputLost = true;
+    ShowError(Os.OutputError());
+    return 1;
+  }
+  ++DeletedFiles;
+  DeletedBytes += static_cast<std::int64_t>(Info.Size);
+  return 0;
+}
+
+}  // namespace kerv

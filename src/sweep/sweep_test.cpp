@@ -1,0 +1,196 @@
+#include "sweep/sweep.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "remover/remover.h"
+
+namespace kerv {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(ScanDir, SelectsByBothListsAndCounts) {
+  TFakePlatform Os;
+  Os.AddFile("T/old.tmp", 10);
+  Os.AddFile("T/KEEP1.TMP", 20);
+  Os.AddFile("T/notes.txt", 30);
+  Os.AddFile("T/sub/deep.tmp", 5);
+  TKerv Kerv(Os);
+  Kerv.Include.Add("*.TMP");
+  Kerv.Exclude.Add("KEEP*.*");
+  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_EQ(Strings{"T/old.tmp"}, Os.Removed);  // no recursion without Recurse
+  EXPECT_EQ("File T/old.tmp deleted!\n", Os.Out);
+  EXPECT_EQ(1, Kerv.DeletedFiles);
+  EXPECT_EQ(10, Kerv.DeletedBytes);
+  EXPECT_TRUE(Os.Err.empty());
+}
+
+TEST(ScanDir, SweepsEachSubdirectoryWhenItsEntryComesUp) {
+  TFakePlatform Os;
+  Os.AddFile("T/a.tmp", 1);
+  Os.AddFile("T/sub/b.tmp", 2);
+  Os.AddFile("T/sub/inner/c.tmp", 3);
+  Os.AddFile("T/z.tmp", 4);
+  TKerv Kerv(Os);
+  Kerv.Recurse = true;
+  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_EQ((Strings{"T/a.tmp", "T/sub/b.tmp", "T/sub/inner/c.tmp", "T/z.tmp"}), Os.Removed);
+  EXPECT_EQ("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\n"
+            "File T/sub/inner/c.tmp deleted!\nFile T/z.tmp deleted!\n",
+            Os.Out);
+  EXPECT_TRUE(Os.Exists("T/sub/inner"));  // directories are never deleted
+  EXPECT_EQ(4, Kerv.DeletedFiles);
+  EXPECT_EQ(10, Kerv.DeletedBytes);
+}
+
+TEST(ScanDir, NeverTouchesDotNamesLinksOrOtherFileSystems) {
+  TFakePlatform Os;
+  Os.AddFile("T/.profile");
+  Os.AddFile("T/.cache/x.tmp");
+  Os.AddFile("T/link/outside.tmp").IsDirectory = false;
+  Os.AddDir("T/link").IsLink = true;
+  Os.AddFile("T/mnt/y.tmp");
+  Os.AddDir("T/mnt").MountRoot = true;
+  Os.AddFile("T/plain");
+  TKerv Kerv(Os);
+  Kerv.Recurse = true;
+  Kerv.Include.Add("*.*");
+  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  // The link itself is an entry like a file: selected, it is removed, and
+  // what it points to is not.
+  EXPECT_EQ((Strings{"T/link", "T/plain"}), Os.Removed);
+}
+
+TEST(ScanDir, SimulateRemovesNothingButReportsAndCounts) {
+  TFakePlatform Os;
+  Os.AddFile("T/a.tmp", 10);
+  Os.AddFile("T/sub/b.tmp", 5);
+  Os.AddFile("T/ro.tmp", 7).ReadOnly = true;  // only a real removal is refused
+  TKerv Kerv(Os);
+  Kerv.Recurse = Kerv.Simulate = Kerv.Ask = true;
+  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_TRUE(Os.Removed.empty());
+  EXPECT_EQ("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\nFile T/ro.tmp deleted!\n", Os.Out);
+  EXPECT_EQ(3, Kerv.DeletedFiles);
+  EXPECT_EQ(22, Kerv.DeletedBytes);
+}
+
+TEST(ScanDir, EmptyIncludeAdmitsAllAndFullExcludeNone) {
+  TFakePlatform Os;
+  Os.AddFile("T/a.x", 1);
+  Os.AddFile("T/b", 2);
+  TKerv All(Os);
+  All.Simulate = true;
+  EXPECT_EQ(0, All.ScanDir("T/"));
+  EXPECT_EQ(2, All.DeletedFiles);
+
+  TKerv None(Os);
+  None.Exclude.Add("*.*");
+  EXPECT_EQ(0, None.ScanDir("T/"));
+  EXPECT_EQ(0, None.DeletedFiles);
+  EXPECT_TRUE(Os.Removed.empty());
+}
+
+// Each failure prints its one message, stops the run at once and leaves the
+// later files alone.
+TEST(ScanDir, FailuresStopTheRun) {
+  struct Row {
+    const char* What;
+    void (*Arrange)(TFakePlatform&);
+    const char* Message;
+    Strings Removed;
+  };
+  const Row Rows[] = {
+      {"vanished file", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::NotFound, 2); },
+       "Invalid path or filename!\n", {"T/a.tmp"}},
+      {"refused removal", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::AccessDenied, 13); },
+       "Permission denied!\n", {"T/a.tmp"}},
+      {"read-only file", [](TFakePlatform& Os) { Os.AddFile("T/b.tmp").ReadOnly = true; },
+       "Permission denied!\n", {"T/a.tmp"}},
+      {"busy file", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::Busy, 16); },
+       "Attempted to remove current directory\n", {"T/a.tmp"}},
+      {"no device", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::NoDevice, 19); },
+       "Invalid device!\n", {"T/a.tmp"}},
+      {"other error", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::Other, 5); },
+       "I/O Error number:5\n", {"T/a.tmp"}},
+      {"unlistable subdirectory", [](TFakePlatform& Os) { Os.FailOpen("T/b.tmp", TFsError::AccessDenied, 13); Os.AddDir("T/b.tmp"); },
+       "Permission denied!\n", {"T/a.tmp"}},
+      {"missing base directory", [](TFakePlatform& Os) { Os.FailOpen("T/", TFsError::NotFound, 2); },
+       "Invalid path or filename!\n", {}},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.What);
+    TFakePlatform Os;
+    Os.AddFile("T/a.tmp", 1);
+    Os.AddFile("T/b.tmp", 2);
+    Os.AddFile("T/c.tmp", 4);
+    R.Arrange(Os);
+    TKerv Kerv(Os);
+    Kerv.Recurse = true;
+    EXPECT_EQ(1, Kerv.ScanDir("T/"));
+    EXPECT_EQ(R.Message, Os.Err);
+    EXPECT_EQ(R.Removed, Os.Removed);
+    EXPECT_TRUE(Os.Exists("T/c.tmp"));
+    EXPECT_EQ(static_cast<std::int64_t>(R.Removed.size()), Kerv.DeletedFiles);
+  }
+}
+
+TEST(ScanDir, StopsDeletingOnceALineCannotBeWritten) {
+  TFakePlatform Os;
+  Os.AddFile("T/a.tmp");
+  Os.AddFile("T/b.tmp");
+  Os.AddFile("T/c.tmp");
+  Os.FailWritesFrom(1, TFsError::Other, 28);
+  TKerv Kerv(Os);
+  EXPECT_EQ(1, Kerv.ScanDir("T/"));
+  // b went before its line failed; c must not go at all.
+  EXPECT_EQ((Strings{"T/a.tmp", "T/b.tmp"}), Os.Removed);
+  EXPECT_EQ("I/O Error number:28\n", Os.Err);
+}
+
+TEST(ScanDir, AnInterruptWaitsForTheLineOfTheRemovalInHand) {
+  TFakePlatform Os;
+  Os.AddFile("T/a.tmp");
+  Os.AddFile("T/b.tmp");
+  Os.AddFile("T/c.tmp");
+  Os.InterruptOnRemove("T/b.tmp");
+  TKerv Kerv(Os);
+  Kerv.ScanDir("T/");
+  ASSERT_TRUE(Os.Interrupted);
+  EXPECT_EQ((Strings{"T/a.tmp", "T/b.tmp"}), Os.RemovedAtInterrupt);
+  EXPECT_EQ("File T/a.tmp deleted!\nFile T/b.tmp deleted!\n", Os.OutAtInterrupt);
+}
+
+// Ancestors beyond the limit give their handles back and take them again on
+// the way up, so a deep tree needs no more handles than a shallow one.
+TEST(ScanDir, HoldsAFixedNumberOfDirectoriesWhateverTheDepth) {
+  TFakePlatform Os;
+  std::string Path = "T/";
+  for (int Depth = 0; Depth < 200; ++Depth) {
+    Os.AddFile(Path + "f.tmp", 1);
+    Path += "d/";
+  }
+  Os.AddFile(Path + "bottom.tmp", 1);
+  TKerv Kerv(Os);
+  Kerv.Recurse = true;
+  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_EQ(201, Kerv.DeletedFiles);
+  EXPECT_EQ(Path + "bottom.tmp", Os.Removed[200]);
+  EXPECT_EQ(static_cast<int>(HeldDirectoryLimit), Os.HeldMost);
+  EXPECT_EQ(0, Os.HeldNow);
+}
+
+TEST(ScanDir, PrintsPathsFromTheDirectoryAsGiven) {
+  TFakePlatform Os;
+  Os.AddFile("a.tmp");
+  Os.AddFile("sub/b.tmp");
+  TKerv Kerv(Os);
+  Kerv.Recurse = Kerv.Simulate = true;
+  EXPECT_EQ(0, Kerv.ScanDir(""));  // the current directory: bare names
+  EXPECT_EQ("File a.tmp deleted!\nFile sub/b.tmp deleted!\n", Os.Out);
+}
+
+}  // namespace
+}  // namespace kerv

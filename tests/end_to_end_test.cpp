@@ -1,0 +1,282 @@
+// The built program over real trees: exact output, status and the files left.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "temp_tree.h"
+
+namespace kerv::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const char* const Usage =
+    "\nKERV32 (Win32) 3.2 Jul 21 1999\n\nMulti-pattern file remover\n\n"
+    "Usage: KERV [options] [d:][path]filename [&|!] [filename] [@filelist]...\n"
+    "options:\n\n  -Q ask before delete file\n  -R recourse subdirectories\n  -S simulate\n\n";
+
+std::string Summary(bool Complete, const std::string& Files, const std::string& Bytes) {
+  return std::string("\nAction ") + (Complete ? "" : "in") + "complete!\n\nTotal deleted : " + Files +
+         " files " + Bytes + " bytes\n";
+}
+
+// The lines before the summary, sorted: the listing's order is the disk's.
+Strings SortedLines(const std::string& Out, std::string* Rest = nullptr) {
+  Strings Lines;
+  std::size_t Start = 0;
+  while (Start < Out.size() && Out.compare(Start, 5, "File ") == 0) {
+    const std::size_t End = Out.find('\n', Start);
+    Lines.push_back(Out.substr(Start, End - Start));
+    Start = End + 1;
+  }
+  if (Rest) *Rest = Out.substr(Start);
+  std::sort(Lines.begin(), Lines.end());
+  return Lines;
+}
+
+TEST(Program, NoArgumentsShowsUsage) {
+  const TRunResult R = RunProgram({});
+  EXPECT_EQ(Usage, R.Err);
+  EXPECT_EQ("", R.Out);
+  EXPECT_EQ(255, R.Status);  // -1
+}
+
+TEST(Program, HelpAloneDeletesNothing) {
+  TTempTree Tree;
+  Tree.File("a.tmp");
+  const TRunResult R = RunProgram({"-?"}, {Tree.Root(), "", 0});
+  EXPECT_EQ(Usage, R.Err);
+  EXPECT_EQ("", R.Out);
+  EXPECT_EQ(255, R.Status);
+  EXPECT_TRUE(Tree.Exists("a.tmp"));
+}
+
+// A tree of mixed-case names, hidden entries and a read-write mix, swept by
+// the rules: every *.tmp in any case, nothing else, nothing hidden.
+class MixedTree : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Tree.File("a.tmp", 10);
+    Tree.File("B.TMP", 20);
+    Tree.File("c.Tmp", 30);
+    Tree.File("d.tmpx", 1);
+    Tree.File("e.tmp.txt", 1);
+    Tree.File("tmp", 1);
+    Tree.File(".hidden.tmp", 1);
+    Tree.File(".cache/x.tmp", 1);
+    Tree.File("Sub/f.TMP", 40);
+    Tree.File("Sub/Deeper/g.tmp", 50);
+    Tree.File("Sub/keep.txt", 1);
+  }
+  TTempTree Tree;
+  const Strings Selected = {"B.TMP", "Sub/Deeper/g.tmp", "Sub/f.TMP", "a.tmp", "c.Tmp"};
+  const Strings Kept = {".cache/x.tmp", ".hidden.tmp", "Sub/keep.txt", "d.tmpx", "e.tmp.txt", "tmp"};
+};
+
+TEST_F(MixedTree, RecursiveSweepDeletesExactlyTheSelection) {
+  const TRunResult R = RunProgram({"-R", Tree / "*.tmp"});
+  Strings Expected;
+  for (const std::string& F : Selected) Expected.push_back("File " + Tree / F + " deleted!");
+  std::sort(Expected.begin(), Expected.end());
+  std::string Rest;
+  EXPECT_EQ(Expected, SortedLines(R.Out, &Rest));
+  EXPECT_EQ(Summary(true, "     5", "     150"), Rest);
+  EXPECT_EQ("", R.Err);
+  EXPECT_EQ(0, R.Status);
+  EXPECT_EQ(Kept, Tree.Files());
+}
+
+TEST_F(MixedTree, SimulateReportsTheSameAndDeletesNothing) {
+  const Strings Before = Tree.Files();
+  const TRunResult Real = RunProgram({"-S", "-R", Tree / "*.tmp"});
+  EXPECT_EQ(Before, Tree.Files());
+  std::string Rest;
+  EXPECT_EQ(5u, SortedLines(Real.Out, &Rest).size());
+  EXPECT_EQ(Summary(true, "     5", "     150"), Rest);
+  EXPECT_EQ(0, Real.Status);
+}
+
+TEST_F(MixedTree, WithoutRecurseSubdirectoriesStay) {
+  const TRunResult R = RunProgram({Tree / "*.TMP"});
+  EXPECT_EQ(3u, SortedLines(R.Out).size());
+  EXPECT_TRUE(Tree.Exists("Sub/f.TMP"));
+  EXPECT_EQ(0, R.Status);
+}
+
+TEST_F(MixedTree, CurrentDirectoryGivesBareNames) {
+  const TRunResult R = RunProgram({"-R", "-S", "*.tmp"}, {Tree.Root(), "", 0});
+  EXPECT_EQ((Strings{"File B.TMP deleted!", "File Sub/Deeper/g.tmp deleted!", "File Sub/f.TMP deleted!",
+                     "File a.tmp deleted!", "File c.Tmp deleted!"}),
+            SortedLines(R.Out));
+}
+
+TEST(Program, NeverLeavesTheTreeThroughLinks) {
+  TTempTree Tree;
+  Tree.File("outside/precious.tmp");
+  Tree.File("outside/also.tmp");
+  Tree.File("t/a.tmp");
+  Tree.Link("t/dirlink", Tree / "outside");
+  Tree.Link("t/filelink.tmp", Tree / "outside/also.tmp");
+  Tree.Link("t/loop", Tree / "t");
+  Tree.Link("t/sub/up", "..");
+  const TRunResult R = RunProgram({"-R", Tree / "t/*.*"});
+  EXPECT_EQ(0, R.Status) << R.Err;
+  // Every link is an entry of its own: removed itself, never followed.
+  EXPECT_EQ((Strings{"outside/also.tmp", "outside/precious.tmp"}), Tree.Files());
+  std::string Rest;
+  EXPECT_EQ(5u, SortedLines(R.Out, &Rest).size());
+}
+
+TEST(Program, OptionAfterBaseSpecIsASpec) {
+  TTempTree Tree;
+  Tree.File("-R");
+  Tree.File("sub/x.tmp");
+  Tree.File("y.tmp");
+  const TRunResult R = RunProgram({Tree / "*.tmp", "-R"});
+  EXPECT_EQ((Strings{"sub/x.tmp"}), Tree.Files());
+  EXPECT_EQ(0, R.Status);
+}
+
+// Each bad input gives one clear message, status 1 and the summary, and
+// deletes nothing.
+TEST(Program, BadInput) {
+  TTempTree Tree;
+  Tree.File("ro/a.tmp", 3, 0444);
+  Tree.File("ro/b.tmp", 3, 0444);
+  struct Row { std::string What; Strings Args; std::string Err; };
+  const Row Rows[] = {
+      {"missing directory", {Tree / "missing/*.tmp"}, "Invalid path or filename!\n"},
+      {"file as directory", {Tree / "ro/a.tmp/*.tmp"}, "Invalid path or filename!\n"},
+      {"huge base spec", {Tree / std::string(10000, 'x') + "/*.tmp"}, "Invalid path or filename!\n"},
+      {"deep missing path", {Tree / [] { std::string P; for (int I = 0; I < 50; ++I) P += std::string(200, 'y') + "/"; return P; }() + "*.tmp"},
+       "Invalid path or filename!\n"},
+      // Write permission for nobody protects a file, even from root.
+      {"read-only file", {Tree / "ro/*.tmp"}, "Permission denied!\n"},
+  };
+  for (const Row& Case : Rows) {
+    SCOPED_TRACE(Case.What);
+    const TRunResult R = RunProgram(Case.Args);
+    EXPECT_EQ(Case.Err, R.Err);
+    EXPECT_EQ(Summary(false, "     0", "       0"), R.Out);
+    EXPECT_EQ(1, R.Status);
+  }
+  EXPECT_EQ((Strings{"ro/a.tmp", "ro/b.tmp"}), Tree.Files());
+}
+
+// A tree far deeper than the path limit, under a limit of 64 descriptors:
+// every level is reached and the printed paths are whole.
+TEST(Program, DeepTreeUnderADescriptorLimit) {
+  TTempTree Tree;
+  constexpr int Depth = 2100;
+  int Fd = ::open(Tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
+  std::string Path = Tree.Root() + "/";
+  for (int Level = 0; Level < Depth; ++Level) {
+    ::close(::openat(Fd, "f.tmp", O_WRONLY | O_CREAT, 0644));
+    ::close(::openat(Fd, "keep.txt", O_WRONLY | O_CREAT, 0644));
+    ASSERT_EQ(0, ::mkdirat(Fd, "level", 0755));
+    const int Next = ::openat(Fd, "level", O_RDONLY | O_DIRECTORY);
+    ::close(Fd);
+    Fd = Next;
+    Path += "level/";
+  }
+  ::close(::openat(Fd, "bottom.tmp", O_WRONLY | O_CREAT, 0644));
+  ::close(Fd);
+
+  TRunOptions Options;
+  Options.DescriptorLimit = 64;
+  const TRunResult R = RunProgram({"-R", Tree / "*.tmp"}, Options);
+  EXPECT_EQ("", R.Err);
+  EXPECT_EQ(0, R.Status);
+  std::string Rest;
+  const Strings Lines = SortedLines(R.Out, &Rest);
+  EXPECT_EQ(Summary(true, "  2101", "       0"), Rest);
+  EXPECT_NE(Lines.end(), std::find(Lines.begin(), Lines.end(), "File " + Path + "bottom.tmp deleted!"));
+  // Every keep.txt stays; count them on the way down.
+  Fd = ::open(Tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
+  int Kept = 0;
+  for (int Level = 0; Level < Depth; ++Level) {
+    struct stat St;
+    Kept += ::fstatat(Fd, "keep.txt", &St, 0) == 0;
+    EXPECT_NE(0, ::fstatat(Fd, "f.tmp", &St, 0));
+    const int Next = ::openat(Fd, "level", O_RDONLY | O_DIRECTORY);
+    ::close(Fd);
+    Fd = Next;
+  }
+  ::close(Fd);
+  EXPECT_EQ(Depth, Kept);
+}
+
+// A full disk: the line of the first deletion cannot be written, so the run
+// stops there and nothing more goes.
+TEST(Program, StopsWhenItsLinesCannotBeWritten) {
+  TTempTree Tree;
+  for (int I = 0; I < 5; ++I) Tree.File("t/f" + std::to_string(I) + ".tmp");
+  TRunOptions Options;
+  Options.OutFile = "/dev/full";
+  const TRunResult R = RunProgram({Tree / "t/*.tmp"}, Options);
+  EXPECT_EQ("I/O Error number:28\n", R.Err);
+  EXPECT_EQ(1, R.Status);
+  EXPECT_EQ(4u, Tree.Files().size());
+}
+
+// Ctrl-C in the middle of a large sweep: the message, status 2, no summary,
+// and the lines name exactly the files that are gone. Standard output is a
+// pipe left unread for a while, so the sweep is caught waiting to write its
+// lines, between removals and reports.
+TEST(Program, InterruptKeepsLinesAndRemovalsTogether) {
+  TTempTree Tree;
+  constexpr int Count = 12000;
+  for (int I = 0; I < Count; ++I) Tree.File("t/a-longer-file-name-for-the-lines-" + std::to_string(I) + ".tmp");
+  int OutPipe[2], ErrPipe[2];
+  ASSERT_EQ(0, ::pipe(OutPipe));
+  ASSERT_EQ(0, ::pipe(ErrPipe));
+  std::string Program = KERV32_PROGRAM, Spec = Tree / "t/*.tmp";
+  char* Argv[] = {Program.data(), Spec.data(), nullptr};
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    ::dup2(OutPipe[1], 1);
+    ::dup2(ErrPipe[1], 2);
+    ::close(OutPipe[0]);
+    ::close(ErrPipe[0]);
+    ::execv(Argv[0], Argv);
+    ::_exit(127);
+  }
+  ::close(OutPipe[1]);
+  ::close(ErrPipe[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(Child, SIGINT);
+  std::string Out, Err;
+  char Buffer[65536];
+  for (ssize_t Got; (Got = ::read(OutPipe[0], Buffer, sizeof Buffer)) > 0;) Out.append(Buffer, static_cast<std::size_t>(Got));
+  for (ssize_t Got; (Got = ::read(ErrPipe[0], Buffer, sizeof Buffer)) > 0;) Err.append(Buffer, static_cast<std::size_t>(Got));
+  int Status = 0;
+  ::waitpid(Child, &Status, 0);
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(2, WEXITSTATUS(Status));
+  EXPECT_EQ("Ctrl-Break pressed! Program aborted", Err);
+
+  std::string Rest;
+  std::set<std::string> Reported;
+  for (const std::string& Line : SortedLines(Out, &Rest))
+    Reported.insert(Line.substr(5 + Tree.Root().size() + 1, Line.size() - 5 - Tree.Root().size() - 1 - 9));
+  EXPECT_EQ("", Rest);  // no summary, no torn line
+  const Strings Left = Tree.Files();
+  std::set<std::string> Gone;
+  for (int I = 0; I < Count; ++I) Gone.insert("t/a-longer-file-name-for-the-lines-" + std::to_string(I) + ".tmp");
+  for (const std::string& F : Left) Gone.erase(F);
+  EXPECT_EQ(Gone, Reported);
+  EXPECT_FALSE(Left.empty());  // it was stopped in the middle
+  EXPECT_FALSE(Gone.empty());
+}
+
+}  // namespace
+}  // namespace kerv::testing

@@ -1,0 +1,193 @@
+#include "fake_platform.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kerv {
+
+namespace {
+
+std::vector<std::string> Components(const std::string& Path) {
+  std::vector<std::string> Result;
+  std::size_t Start = 0;
+  while (Start <= Path.size()) {
+    std::size_t Stop = Path.find('/', Start);
+    if (Stop == std::string::npos) Stop = Path.size();
+    const std::string Name = Path.substr(Start, Stop - Start);
+    if (Name == "..") {
+      if (!Result.empty()) Result.pop_back();
+    } else if (!Name.empty() && Name != ".") {
+      Result.push_back(Name);
+    }
+    Start = Stop + 1;
+  }
+  return Result;
+}
+
+}  // namespace
+
+class TFakeListing final : public TDirListing {
+public:
+  TFakeListing(TFakePlatform& Os, TFakePlatform::TNode& Node, std::string Path)
+      : Os(Os), Node(Node), Path(std::move(Path)) {
+    Os.HeldMost = std::max(Os.HeldMost, ++Os.HeldNow);
+  }
+  ~TFakeListing() override {
+    if (Held) --Os.HeldNow;
+  }
+
+  bool Next(TDirEntry& Entry, TFsStatus&) override {
+    // "." and ".." come first, as on a real disk.
+    static const char* const Dots[] = {".", ".."};
+    if (Index < 2) {
+      Entry.Name = Dots[Index];
+      Entry.NameLength = Index + 1;
+      Entry.IsDirectory = true;
+      ++Index;
+      return true;
+    }
+    while (Index - 2 < Node.Children.size()) {
+      auto& [Name, Child] = Node.Children[Index - 2];
+      ++Index;
+      if (Child->Gone) continue;
+      Entry.Name = Name.c_str();
+      Entry.NameLength = Name.size();
+      Entry.IsDirectory = Child->IsDirectory && !Child->IsLink;
+      return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<TDirListing> OpenChild(const char* Name, TFsStatus& Status) override {
+    Check();
+    const std::string ChildPath = Path + Name;
+    if (auto It = Os.OpenFailures.find(ChildPath); It != Os.OpenFailures.end()) {
+      Status = It->second;
+      return nullptr;
+    }
+    TFakePlatform::TNode* Child = Os.Find(ChildPath);
+    if (!Child || !Child->IsDirectory) {
+      Status = {TFsError::NotFound, 2};
+      return nullptr;
+    }
+    if (Child->IsLink || Child->MountRoot) return nullptr;
+    return std::make_unique<TFakeListing>(Os, *Child, ChildPath + "/");
+  }
+
+  TFsStatus InspectChild(const char* Name, TFileInfo& Info) override {
+    Check();
+    TFakePlatform::TNode* Child = Os.Find(Path + Name);
+    if (!Child) return {TFsError::NotFound, 2};
+    Info.Size = Child->Size;
+    Info.ReadOnly = Child->ReadOnly;
+    return {};
+  }
+
+  TFsStatus RemoveChild(const char* Name) override {
+    Check();
+    const std::string ChildPath = Path + Name;
+    if (auto It = Os.RemoveFailures.find(ChildPath); It != Os.RemoveFailures.end()) return It->second;
+    TFakePlatform::TNode* Child = Os.Find(ChildPath);
+    if (!Child) return {TFsError::NotFound, 2};
+    Child->Gone = true;
+    Os.Removed.push_back(ChildPath);
+    if (ChildPath == Os.InterruptPath) Os.InterruptPending = true;
+    return {};
+  }
+
+  TFsStatus Release() override {
+    if (Held) --Os.HeldNow;
+    Held = false;
+    return {};
+  }
+
+  TFsStatus Reacquire(TDirListing&) override {
+    if (!Held) Os.HeldMost = std::max(Os.HeldMost, ++Os.HeldNow);
+    Held = true;
+    return {};
+  }
+
+private:
+  // Only a listing that holds its handle can act on its children.
+  void Check() const {
+    if (!Held) throw std::logic_error("directory used without its handle: " + Path);
+  }
+
+  TFakePlatform& Os;
+  TFakePlatform::TNode& Node;
+  std::string Path;  // ends in '/' unless empty
+  std::size_t Index = 0;
+  bool Held = true;
+};
+
+TFakePlatform::TFakePlatform() : Root(std::make_unique<TNode>()) { Root->IsDirectory = true; }
+
+TFakePlatform::TNode* TFakePlatform::Find(const std::string& Path) const {
+  TNode* Node = Root.get();
+  for (const std::string& Name : Components(Path)) {
+    auto It = std::find_if(Node->Children.begin(), Node->Children.end(),
+                           [&](const auto& Child) { return Child.first == Name && !Child.second->Gone; });
+    if (It == Node->Children.end()) return nullptr;
+    Node = It->second.get();
+  }
+  return Node;
+}
+
+TFakePlatform::TNode& TFakePlatform::Make(const std::string& Path, bool IsDirectory) {
+  TNode* Node = Root.get();
+  for (const std::string& Name : Components(Path)) {
+    auto It = std::find_if(Node->Children.begin(), Node->Children.end(),
+                           [&](const auto& Child) { return Child.first == Name; });
+    if (It == Node->Children.end()) {
+      Node->Children.emplace_back(Name, std::make_unique<TNode>());
+      It = std::prev(Node->Children.end());
+      It->second->IsDirectory = true;
+    }
+    Node = It->second.get();
+  }
+  Node->IsDirectory = IsDirectory;
+  return *Node;
+}
+
+TFakePlatform::TNode& TFakePlatform::AddFile(const std::string& Path, std::uint64_t Size) {
+  TNode& Node = Make(Path, false);
+  Node.Size = Size;
+  return Node;
+}
+
+TFakePlatform::TNode& TFakePlatform::AddDir(const std::string& Path) { return Make(Path, true); }
+
+bool TFakePlatform::Exists(const std::string& Path) const { return Find(Path) != nullptr; }
+
+std::unique_ptr<TDirListing> TFakePlatform::OpenDir(const std::string& Path, TFsStatus& Status) {
+  if (auto It = OpenFailures.find(Path); It != OpenFailures.end()) {
+    Status = It->second;
+    return nullptr;
+  }
+  TNode* Node = Find(Path);
+  if (!Node || !Node->IsDirectory) {
+    Status = {TFsError::NotFound, 2};
+    return nullptr;
+  }
+  std::string Prefix = Path;
+  if (!Prefix.empty() && Prefix.back() != '/') Prefix += '/';
+  return std::make_unique<TFakeListing>(*this, *Node, Prefix);
+}
+
+bool TFakePlatform::WriteOut(std::string_view Text) {
+  if (WriteFailAt >= 0 && Writes++ >= WriteFailAt) OutFailure = WriteFailure;
+  if (OutFailure.Failed()) return false;
+  Out += Text;
+  return true;
+}
+
+void TFakePlatform::ReleaseInterrupts() {
+  if (--HoldDepth == 0 && InterruptPending) {
+    InterruptPending = false;
+    Interrupted = true;
+    OutAtInterrupt = Out;
+    RemovedAtInterrupt = Removed;
+  }
+}
+
+}  // namespace kerv

@@ -1,0 +1,82 @@
+// An in-memory platform for the sweep and the driver: a tree of files and
+// directories, captured output, and failures on request.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kerv {
+
+class TFakePlatform final : public TPlatform {
+public:
+  struct TNode {
+    bool IsDirectory = false;
+    bool IsLink = false;       // a link to a directory: listed as a non-directory entry
+    bool MountRoot = false;    // another file system's root: never entered
+    bool ReadOnly = false;
+    bool Gone = false;
+    std::uint64_t Size = 0;
+    std::vector<std::pair<std::string, std::unique_ptr<TNode>>> Children;  // in listing order
+  };
+
+  TFakePlatform();
+
+  // Paths use '/' and are relative to the fake's root; parents are made.
+  TNode& AddFile(const std::string& Path, std::uint64_t Size = 0);
+  TNode& AddDir(const std::string& Path);
+  bool Exists(const std::string& Path) const;
+
+  void FailRemove(const std::string& Path, TFsError Error, int Code = 0) { RemoveFailures[Path] = {Error, Code}; }
+  void FailOpen(const std::string& Path, TFsError Error, int Code = 0) { OpenFailures[Path] = {Error, Code}; }
+  // Standard output fails from the Count-th write on.
+  void FailWritesFrom(int Count, TFsError Error, int Code) { WriteFailAt = Count; WriteFailure = {Error, Code}; }
+  // An interrupt arrives while Path is being removed.
+  void InterruptOnRemove(const std::string& Path) { InterruptPath = Path; }
+
+  std::vector<std::string> Removed;  // paths, in order of removal
+  std::string Out;
+  std::string Err;
+  // Where the real handler would have ended the process: what standard
+  // output held and what was removed by then. The fake lets the run go on.
+  bool Interrupted = false;
+  std::string OutAtInterrupt;
+  std::vector<std::string> RemovedAtInterrupt;
+  int HeldNow = 0;                   // directory handles held at the moment
+  int HeldMost = 0;
+  int HandlerInstalls = 0;
+  int HandlerRestores = 0;
+
+  std::unique_ptr<TDirListing> OpenDir(const std::string& Path, TFsStatus& Status) override;
+  bool WriteOut(std::string_view Text) override;
+  bool FlushOut() override { return !OutFailure.Failed(); }
+  TFsStatus OutputError() const override { return OutFailure; }
+  void WriteErr(std::string_view Text) override { Err += Text; }
+  void InstallBreakHandler() override { ++HandlerInstalls; }
+  void RestoreBreakHandler() override { ++HandlerRestores; }
+
+protected:
+  void HoldInterrupts() override { ++HoldDepth; }
+  void ReleaseInterrupts() override;
+
+private:
+  friend class TFakeListing;
+  TNode* Find(const std::string& Path) const;
+  TNode& Make(const std::string& Path, bool IsDirectory);
+
+  std::unique_ptr<TNode> Root;
+  std::map<std::string, TFsStatus> RemoveFailures;
+  std::map<std::string, TFsStatus> OpenFailures;
+  int Writes = 0;
+  int WriteFailAt = -1;
+  TFsStatus WriteFailure;
+  TFsStatus OutFailure;
+  std::string InterruptPath;
+  bool InterruptPending = false;
+  int HoldDepth = 0;
+};
+
+}  // namespace kerv

@@ -1,0 +1,142 @@
+#include "temp_tree.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace kerv::testing {
+
+namespace {
+
+void MakeParents(const std::string& Path) {
+  for (std::size_t Slash = Path.find('/', 1); Slash != std::string::npos; Slash = Path.find('/', Slash + 1))
+    ::mkdir(Path.substr(0, Slash).c_str(), 0755);
+}
+
+}  // namespace
+
+TTempTree::TTempTree() {
+  char Template[] = "/tmp/kerv32-test-XXXXXX";
+  if (!::mkdtemp(Template)) throw std::runtime_error("mkdtemp failed");
+  RootPath = Template;
+}
+
+TTempTree::~TTempTree() {
+  // rm copes with trees deeper than the path limit, which nftw does not.
+  const std::string Command = "chmod -R u+rwx '" + RootPath + "' 2>/dev/null; rm -rf '" + RootPath + "'";
+  if (std::system(Command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", RootPath.c_str());
+}
+
+void TTempTree::File(const std::string& Relative, std::size_t Size, unsigned Mode) {
+  const std::string Path = *this / Relative;
+  MakeParents(Path);
+  const int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (Fd < 0) throw std::runtime_error("cannot create " + Path);
+  if (Size > 0 && ::ftruncate(Fd, static_cast<off_t>(Size)) != 0) throw std::runtime_error("ftruncate failed");
+  ::close(Fd);
+  ::chmod(Path.c_str(), Mode);
+}
+
+void TTempTree::Dir(const std::string& Relative) {
+  const std::string Path = *this / Relative;
+  MakeParents(Path);
+  ::mkdir(Path.c_str(), 0755);
+}
+
+void TTempTree::Link(const std::string& Relative, const std::string& Target) {
+  const std::string Path = *this / Relative;
+  MakeParents(Path);
+  if (::symlink(Target.c_str(), Path.c_str()) != 0) throw std::runtime_error("symlink failed");
+}
+
+bool TTempTree::Exists(const std::string& Relative) const {
+  struct stat St;
+  return ::lstat((*this / Relative).c_str(), &St) == 0;
+}
+
+namespace {
+std::vector<std::string>* Collected;
+std::size_t PrefixLength;
+int CollectFile(const char* Path, const struct stat*, int Type, struct FTW*) {
+  if (Type != FTW_D && Type != FTW_DP && Type != FTW_DNR) Collected->push_back(Path + PrefixLength);
+  return 0;
+}
+}  // namespace
+
+std::vector<std::string> TTempTree::Files() const {
+  std::vector<std::string> Result;
+  Collected = &Result;
+  PrefixLength = RootPath.size() + 1;
+  ::nftw(RootPath.c_str(), CollectFile, 16, FTW_PHYS);
+  std::sort(Result.begin(), Result.end());
+  return Result;
+}
+
+TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& Options) {
+  std::string Program = KERV32_PROGRAM;
+  std::vector<std::string> Copy = Args;
+  std::vector<char*> Argv;
+  Argv.push_back(Program.data());
+  for (std::string& Arg : Copy) Argv.push_back(Arg.data());
+  Argv.push_back(nullptr);
+
+  int OutPipe[2], ErrPipe[2];
+  if (::pipe(OutPipe) != 0 || ::pipe(ErrPipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    if (!Options.Directory.empty() && ::chdir(Options.Directory.c_str()) != 0) ::_exit(120);
+    const int OutFd = Options.OutFile.empty()
+                          ? OutPipe[1]
+                          : ::open(Options.OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(OutFd, 1);
+    ::dup2(ErrPipe[1], 2);
+    const int Null = ::open("/dev/null", O_RDONLY);
+    ::dup2(Null, 0);
+    if (Options.DescriptorLimit > 0) {
+      const rlimit Limit{static_cast<rlim_t>(Options.DescriptorLimit), static_cast<rlim_t>(Options.DescriptorLimit)};
+      ::setrlimit(RLIMIT_NOFILE, &Limit);
+    }
+    // No controlling terminal: the program must never wait for a key here.
+    ::setsid();
+    for (int Fd = 3; Fd < 64; ++Fd) ::close(Fd);
+    ::execv(Argv[0], Argv.data());
+    ::_exit(127);
+  }
+  ::close(OutPipe[1]);
+  ::close(ErrPipe[1]);
+  TRunResult Result;
+  // Read both pipes together, so that neither can fill up and stall the child.
+  pollfd Fds[2] = {{OutPipe[0], POLLIN, 0}, {ErrPipe[0], POLLIN, 0}};
+  std::string* Sinks[2] = {&Result.Out, &Result.Err};
+  int Open = 2;
+  while (Open > 0) {
+    ::poll(Fds, 2, -1);
+    for (int I = 0; I < 2; ++I) {
+      if (Fds[I].fd < 0 || !(Fds[I].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char Buffer[65536];
+      const ssize_t Got = ::read(Fds[I].fd, Buffer, sizeof Buffer);
+      if (Got > 0) {
+        Sinks[I]->append(Buffer, static_cast<std::size_t>(Got));
+      } else {
+        ::close(Fds[I].fd);
+        Fds[I].fd = -1;
+        --Open;
+      }
+    }
+  }
+  int Status = 0;
+  ::waitpid(Child, &Status, 0);
+  Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+  return Result;
+}
+
+}  // namespace kerv::testing
