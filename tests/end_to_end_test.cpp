@@ -1,6 +1,8 @@
 // The built program over real trees: exact output, status and the files left.
 #include <fcntl.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,6 +136,32 @@ TEST(Program, NeverLeavesTheTreeThroughLinks) {
   EXPECT_EQ((Strings{"outside/also.tmp", "outside/precious.tmp"}), Tree.Files());
   std::string Rest;
   EXPECT_EQ(5u, SortedLines(R.Out, &Rest).size());
+}
+
+// Another file system mounted inside the tree is not entered. Needs a mount
+// namespace of its own, so it runs only where the tests may make one (root).
+TEST(Program, StaysOutOfOtherFileSystems) {
+  TTempTree Tree;
+  Tree.File("t/a.tmp");
+  Tree.Dir("t/mnt");
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", (Tree / "t/mnt").c_str(), "tmpfs", 0, nullptr) != 0)
+      ::_exit(77);
+    ::close(::open((Tree / "t/mnt/inside.tmp").c_str(), O_WRONLY | O_CREAT, 0644));
+    const TRunResult R = RunProgram({"-R", Tree / "t/*.tmp"});
+    struct stat St;
+    const bool Kept = ::stat((Tree / "t/mnt/inside.tmp").c_str(), &St) == 0;
+    const bool Swept = ::stat((Tree / "t/a.tmp").c_str(), &St) != 0;
+    ::umount((Tree / "t/mnt").c_str());
+    ::_exit(R.Status == 0 && Kept && Swept ? 0 : 1);
+  }
+  int Status = 0;
+  ::waitpid(Child, &Status, 0);
+  ASSERT_TRUE(WIFEXITED(Status));
+  if (WEXITSTATUS(Status) == 77) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(0, WEXITSTATUS(Status));
 }
 
 TEST(Program, OptionAfterBaseSpecIsASpec) {
