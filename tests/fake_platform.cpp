@@ -65,7 +65,7 @@ public:
       Status = It->second;
       return nullptr;
     }
-    TFakePlatform::TNode* Child = Os.Find(ChildPath);
+    TFakePlatform::TNode* Child = Find(Name);
     if (!Child || !Child->IsDirectory) {
       Status = {TFsError::NotFound, 2};
       return nullptr;
@@ -76,7 +76,7 @@ public:
 
   TFsStatus InspectChild(const char* Name, TFileInfo& Info) override {
     Check();
-    TFakePlatform::TNode* Child = Os.Find(Path + Name);
+    TFakePlatform::TNode* Child = Find(Name);
     if (!Child) return {TFsError::NotFound, 2};
     Info.Size = Child->Size;
     Info.ReadOnly = Child->ReadOnly;
@@ -87,7 +87,7 @@ public:
     Check();
     const std::string ChildPath = Path + Name;
     if (auto It = Os.RemoveFailures.find(ChildPath); It != Os.RemoveFailures.end()) return It->second;
-    TFakePlatform::TNode* Child = Os.Find(ChildPath);
+    TFakePlatform::TNode* Child = Find(Name);
     if (!Child) return {TFsError::NotFound, 2};
     Child->Gone = true;
     Os.Removed.push_back(ChildPath);
@@ -108,6 +108,12 @@ public:
   }
 
 private:
+  TFakePlatform::TNode* Find(const char* Name) const {
+    for (auto& [ChildName, Child] : Node.Children)
+      if (ChildName == Name && !Child->Gone) return Child.get();
+    return nullptr;
+  }
+
   // Only a listing that holds its handle can act on its children.
   void Check() const {
     if (!Held) throw std::logic_error("directory used without its handle: " + Path);
@@ -164,7 +170,8 @@ std::unique_ptr<TDirListing> TFakePlatform::OpenDir(const std::string& Path, TFs
     Status = It->second;
     return nullptr;
   }
-  TNode* Node = Find(Path);
+  // The empty path is the current directory, and its entries bare names.
+  TNode* Node = Find(Path.empty() ? Cwd : Path);
   if (!Node || !Node->IsDirectory) {
     Status = {TFsError::NotFound, 2};
     return nullptr;
@@ -172,6 +179,39 @@ std::unique_ptr<TDirListing> TFakePlatform::OpenDir(const std::string& Path, TFs
   std::string Prefix = Path;
   if (!Prefix.empty() && Prefix.back() != '/') Prefix += '/';
   return std::make_unique<TFakeListing>(*this, *Node, Prefix);
+}
+
+namespace {
+
+// Hands its text out a few bytes at a time, so that words cross reads.
+class TFakeInput final : public TInputFile {
+public:
+  explicit TFakeInput(const TFakePlatform::TInput& Input) : Input(Input) {}
+  long Read(char* Buffer, std::size_t Size, TFsStatus& Status) override {
+    const std::size_t Count = std::min({Size, std::size_t{3}, Input.Text.size() - Pos});
+    if (Count == 0 && Input.Broken) {
+      Status = {TFsError::Other, 5};
+      return -1;
+    }
+    Input.Text.copy(Buffer, Count, Pos);
+    Pos += Count;
+    return static_cast<long>(Count);
+  }
+
+private:
+  const TFakePlatform::TInput& Input;
+  std::size_t Pos = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TInputFile> TFakePlatform::OpenInput(const std::string& Name, TFsStatus& Status) {
+  const auto It = Inputs.find(Name);
+  if (It == Inputs.end()) {
+    Status = {TFsError::NotFound, 2};
+    return nullptr;
+  }
+  return std::make_unique<TFakeInput>(It->second);
 }
 
 bool TFakePlatform::WriteOut(std::string_view Text) {

@@ -37,6 +37,11 @@ public:
   // An interrupt arrives while Path is being removed.
   void InterruptOnRemove(const std::string& Path) { InterruptPath = Path; }
 
+  // Input files by name; reading one fails after its text when Broken.
+  struct TInput { std::string Text; bool Broken = false; };
+  std::map<std::string, TInput> Inputs;
+  std::string Cwd;  // the root unless set
+
   std::vector<std::string> Removed;  // paths, in order of removal
   std::string Out;
   std::string Err;
@@ -51,6 +56,11 @@ public:
   int HandlerRestores = 0;
 
   std::unique_ptr<TDirListing> OpenDir(const std::string& Path, TFsStatus& Status) override;
+  std::unique_ptr<TInputFile> OpenInput(const std::string& Name, TFsStatus& Status) override;
+  TFsStatus CurrentDirectory(std::string& Path) override {
+    Path = Cwd;
+    return {};
+  }
   bool WriteOut(std::string_view Text) override;
   bool FlushOut() override { return !OutFailure.Failed(); }
   TFsStatus OutputError() const override { return OutFailure; }

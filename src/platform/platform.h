@@ -112,6 +112,14 @@ public:
 // Keeps the interrupt handler from ending the process while a removal and
 // its report line are not both done: one that arrives meanwhile takes effect
 // when the hold ends.
+// A file read as a stream of bytes, closed by the destructor.
+class TInputFile {
+public:
+  virtual ~TInputFile() = default;
+  // Reads up to Size bytes; the count, 0 at the end, -1 on failure (Status set).
+  virtual long Read(char* Buffer, std::size_t Size, TFsStatus& Status) = 0;
+};
+
 class TPlatform;
 class TInterruptHold {
 public:
@@ -131,6 +139,13 @@ public:
   // Opens Path (empty: the current directory) for listing; null and Status
   // set on failure. Path may be longer than the platform's path limit.
   virtual std::unique_ptr<TDirListing> OpenDir(const std::string& Path, TFsStatus& Status) = 0;
+
+  // Opens a file for reading (a relative name: from the current directory).
+  virtual std::unique_ptr<TInputFile> OpenInput(const std::string& Name, TFsStatus& Status) = 0;
+
+  // The full path of the current directory: no trailing separator except
+  // at a root.
+  virtual TFsStatus CurrentDirectory(std::string& Path) = 0;
 
   // Standard output. Text may be held back and written in batches; false
   // when the text, or text held back before it, could not be written.

@@ -395,6 +395,24 @@ int OpenLongPath(const std::string& Path) {
   return Current == AT_FDCWD ? ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : Current;
 }
 
+class TPosixInput final : public TInputFile {
+public:
+  explicit TPosixInput(int Fd) : Fd(Fd) {}
+  ~TPosixInput() override { ::close(Fd); }
+  long Read(char* Buffer, std::size_t Size, TFsStatus& Status) override {
+    for (;;) {
+      const ssize_t Got = ::read(Fd, Buffer, Size);
+      if (Got >= 0) return static_cast<long>(Got);
+      if (errno == EINTR) continue;
+      Status = FromErrno(errno);
+      return -1;
+    }
+  }
+
+private:
+  int Fd;
+};
+
 class TPosixPlatform final : public TPlatform {
 public:
   TPosixPlatform() {
@@ -419,6 +437,26 @@ public:
       return nullptr;
     }
     return std::make_unique<TPosixListing>(Fd, Id);
+  }
+
+  std::unique_ptr<TInputFile> OpenInput(const std::string& Name, TFsStatus& Status) override {
+    const int Fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (Fd < 0) {
+      Status = FromErrno(errno);
+      return nullptr;
+    }
+    return std::make_unique<TPosixInput>(Fd);
+  }
+
+  TFsStatus CurrentDirectory(std::string& Path) override {
+    for (std::size_t Size = 256;; Size *= 2) {
+      Path.resize(Size);
+      if (::getcwd(Path.data(), Size)) {
+        Path.resize(std::strlen(Path.c_str()));
+        return {};
+      }
+      if (errno != ERANGE) return FromErrno(errno);
+    }
   }
 
   bool WriteOut(std::string_view Text) override {

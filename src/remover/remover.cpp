@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "remover/list_file.h"
+
 namespace kerv {
 
 namespace {
@@ -48,29 +50,88 @@ int TKerv::Run(int Argc, const char* const* Argv) {
     return -1;
   }
   Os.InstallBreakHandler();
-
-  bool AwaitingBase = true;
-  bool UsageShown = false;
-  std::string BaseSpec;
-  for (int I = 1; I < Argc; ++I) {
-    const std::string_view Arg = Argv[I];
-    if (AwaitingBase && StartsOption(Arg)) {
-      UsageShown |= TakeOption(Arg);
-    } else if (AwaitingBase) {
-      BaseSpec = Arg;
-      AwaitingBase = false;
+  TArguments Args;
+  int Result = 0;
+  for (int I = 1; I < Argc && Result == 0; ++I) Result = TakeArgument(Argv[I], Args);
+  if (Result == 0) {
+    if (Args.AwaitingBase) {
+      // Only options: asking for help must not sweep the current directory.
+      if (!Args.UsageShown) ShowUsage();
+      Result = -1;
     } else {
-      Include.Add(std::string(Arg));
+      Result = SweepBaseSpec(Args);
     }
   }
+  Os.RestoreBreakHandler();
+  return Result;
+}
 
-  // Only options: asking for help must not sweep the current directory.
-  if (AwaitingBase) {
-    if (!UsageShown) ShowUsage();
-    Os.RestoreBreakHandler();
-    return -1;
+// One argument: a bare operator, a prefixed spec, a list file, an option or
+// a plain spec, tried in that order. 0: go on; 1: the run must stop.
+int TKerv::TakeArgument(std::string_view Arg, TArguments& Args) {
+  if (Arg == "&" || Arg == "!") {
+    if (Arg == "!")
+      Args.IncludeMode = false;
+    else if (!Args.AwaitingBase)
+      Args.IncludeMode = true;
+    // Given first, either operator makes the current directory the base.
+    if (Args.AwaitingBase) {
+      std::string Current;
+      if (const TFsStatus Status = Os.CurrentDirectory(Current); Status.Failed()) {
+        ShowError(Status);
+        return 1;
+      }
+      Args.BaseSpec = Current + PathSeparator;
+      Args.AwaitingBase = false;
+    }
+    return 0;
   }
+  // "&x" and "!x" are the spec "x", in whichever list is current: the
+  // operator is dropped, it never switches lists.
+  const bool StripOperator = !Arg.empty() && (Arg[0] == '&' || Arg[0] == '!');
+  if (!StripOperator && Arg.size() > 1 && Arg[0] == '@') {
+    Args.BaseFromList |= Args.AwaitingBase;
+    Args.AwaitingBase = false;
+    return ReadListFile(std::string(Arg.substr(1)), Args.IncludeMode ? Include : Exclude);
+  }
+  if (!StripOperator && Args.AwaitingBase && StartsOption(Arg)) {
+    Args.UsageShown |= TakeOption(Arg);
+    return 0;
+  }
+  const std::string_view Spec = StripOperator ? Arg.substr(1) : Arg;
+  if (Args.AwaitingBase) {
+    Args.BaseSpec = Spec;
+    Args.AwaitingBase = false;
+  } else {
+    (Args.IncludeMode ? Include : Exclude).Add(std::string(Spec));
+  }
+  return 0;
+}
 
+// Reads every word of the list file Name into List. A file that cannot be
+// read to its end is refused whole: half an exclude list would delete the
+// very files it was meant to protect.
+int TKerv::ReadListFile(const std::string& Name, stringList& List) {
+  TFsStatus Status;
+  if (std::unique_ptr<TInputFile> File = Os.OpenInput(Name, Status)) {
+    TListParser Parser(List);
+    static char Buffer[64 * 1024];
+    for (long Got; (Got = File->Read(Buffer, sizeof Buffer, Status)) > 0;)
+      if (!Parser.Feed(std::string_view(Buffer, static_cast<std::size_t>(Got)))) break;
+    if (!Status.Failed()) {
+      Parser.Finish();
+      return 0;
+    }
+  }
+  Os.WriteOut("Error opening List File " + Name + "\n");
+  Os.FlushOut();
+  return 1;
+}
+
+// Turns the base spec into the directory to sweep and one include spec,
+// sweeps, and writes the summary. The sweep's result: 0 or 1.
+int TKerv::SweepBaseSpec(const TArguments& Args) {
+  std::string BaseSpec = Args.BaseSpec;
   if (UpperCaseBaseSpec)
     for (char& C : BaseSpec) C = UpperAscii(C);
   const TPathParts Parts = SplitPath(BaseSpec);
@@ -83,9 +144,11 @@ int TKerv::Run(int Argc, const char* const* Argv) {
   if (!Parts.Directory.empty() && !EndsWithSeparator(Directory)) Directory += PathSeparator;
   if (!HasDrives && Parts.Directory.empty() && !Parts.Drive.empty()) Directory += PathSeparator;
 
-  const int Result = ScanDir(Directory);
+  // "kerv32 @files.lst" deletes the files the list names; a list that names
+  // none must not mean every file here.
+  const bool SelectsNothing = Args.BaseFromList && Include.empty();
+  const int Result = SelectsNothing ? 0 : ScanDir(Directory);
   WriteSummary(Result);
-  Os.RestoreBreakHandler();
   return Result != 0 || OutputLost ? 1 : 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "matching/matching.h"
 #include "platform/platform.h"
@@ -41,6 +42,17 @@ public:
   std::int64_t DeletedBytes = 0;
 
 private:
+  // The state of the argument walk.
+  struct TArguments {
+    bool IncludeMode = true;    // plain specs go to Include (true) or Exclude
+    bool AwaitingBase = true;   // options are recognised only while true
+    bool BaseFromList = false;  // a list file came before any base spec
+    bool UsageShown = false;
+    std::string BaseSpec;
+  };
+  int TakeArgument(std::string_view Arg, TArguments& Args);
+  int ReadListFile(const std::string& Name, stringList& List);
+  int SweepBaseSpec(const TArguments& Args);
   bool IsSelected(const TNameParts& Parts) const;
   int DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::string& Path);
   bool TakeOption(std::string_view Arg);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_platform.h"
 
 namespace kerv {
@@ -153,6 +155,95 @@ TEST(Run, FailedSummaryIsReportedOnce) {
   TKerv Kerv(Os);
   EXPECT_EQ(1, RunWith(Kerv, {"-S", "T/"}));
   EXPECT_EQ("I/O Error number:32\n", Os.Err);
+}
+
+}  // namespace
+}  // namespace kerv
+
+namespace kerv {
+namespace {
+
+// The command language: each command line, the lists it builds (newest
+// first) and the files it deletes from a fixture that tells them apart. The
+// current directory is /work; T is another directory.
+TEST(Run, OperatorsPrefixesAndListFiles) {
+  struct Row {
+    std::vector<const char*> Args;
+    Strings Include, Exclude, Removed;
+    bool Recurse = false;
+  };
+  const Row Rows[] = {
+      {{"T/*.*", "!", "*.DOC", "*.TXT"}, {"*.*"}, {"*.TXT", "*.DOC"}, {"T/x.tmp"}},
+      // A bare operator given first makes the current directory the base.
+      {{"!", "*.DOC"}, {}, {"*.DOC"}, {"/work/-R", "/work/@", "/work/a.tmp", "/work/b.bak", "/work/keep.txt"}},
+      {{"&", "*.TMP", "*.BAK"}, {"*.BAK", "*.TMP"}, {}, {"/work/a.tmp", "/work/b.bak"}},
+      // The base spec's own include spec enters last, so it stands first.
+      {{"*.TMP", "&", "*.BAK", "!", "A*.*", "&", "*.OLD"}, {"*.TMP", "*.OLD", "*.BAK"}, {"A*.*"}, {"b.bak"}},
+      {{"*.*", "!", "@keep.lst"}, {"*.*"}, {"c.doc", "keep.txt"}, {"-R", "@", "a.tmp", "b.bak"}},
+      // A prefixed spec loses its operator and never switches lists.
+      {{"&*.TMP"}, {"*.TMP"}, {}, {"a.tmp"}},
+      {{"*.TMP", "!*.BAK"}, {"*.TMP", "*.BAK"}, {}, {"a.tmp", "b.bak"}},
+      {{"!-R"}, {"-R"}, {}, {"-R"}},   // never an option
+      {{"T/*.tmp", "!", "&*.doc"}, {"*.tmp"}, {"*.doc"}, {"T/x.tmp"}},
+      {{"*.TMP", "@"}, {"*.TMP", "@"}, {}, {"@", "a.tmp"}},  // '@' alone is a spec
+      // Options end with the base spec, a list file or a bare operator.
+      {{"@keep.lst", "-R"}, {"-R", "c.doc", "keep.txt"}, {}, {"-R", "c.doc", "keep.txt"}},
+      {{"!", "-R"}, {}, {"-R"}, {"/work/@", "/work/a.tmp", "/work/b.bak", "/work/c.doc", "/work/keep.txt"}},
+      {{"-R", "&", "*.tmp"}, {"*.tmp"}, {}, {"/work/a.tmp", "/work/sub/y.tmp"}, true},
+      // A list file given first that names nothing selects nothing.
+      {{"@empty.lst"}, {}, {}, {}},
+      {{"@empty.lst", "!", "*.tmp"}, {}, {"*.tmp"}, {}},
+      {{"@names.lst", "!", "a*.*"}, {"*.bak", "a.tmp"}, {"a*.*"}, {"b.bak"}},
+      // The words of a list file are plain specs, never options or lists.
+      {{"T/*.x", "@tricky.lst"}, {"*.x", "@keep.lst", "!y.doc", "-R"}, {}, {}},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(::testing::PrintToString(R.Args));
+    TFakePlatform Os;
+    for (const char* File : {"a.tmp", "b.bak", "c.doc", "keep.txt", "-R", "@", "sub/y.tmp"}) Os.AddFile(std::string("work/") + File);
+    for (const char* File : {"T/x.tmp", "T/y.doc", "T/z.txt"}) Os.AddFile(File);
+    Os.Cwd = "/work";
+    Os.Inputs["keep.lst"] = {"keep.txt\r\nc.doc\r\n"};
+    Os.Inputs["empty.lst"] = {"\n"};
+    Os.Inputs["names.lst"] = {"a.tmp *.bak"};
+    Os.Inputs["tricky.lst"] = {"-R !y.doc @keep.lst"};
+    TKerv Kerv(Os);
+    EXPECT_EQ(0, RunWith(Kerv, R.Args));
+    EXPECT_EQ(R.Include, Kerv.Include.Texts());
+    EXPECT_EQ(R.Exclude, Kerv.Exclude.Texts());
+    Strings Removed = Os.Removed;
+    std::sort(Removed.begin(), Removed.end());
+    EXPECT_EQ(R.Removed, Removed);
+    EXPECT_EQ(R.Recurse, Kerv.Recurse);
+    EXPECT_EQ("", Os.Err);
+  }
+}
+
+TEST(Run, BareOperatorAtTheRootGivesTwoSeparators) {
+  TFakePlatform Os;
+  Os.Cwd = "/";
+  Os.AddFile("a.tmp");
+  TKerv Kerv(Os);
+  EXPECT_EQ(0, RunWith(Kerv, {"&", "*.tmp"}));
+  EXPECT_EQ("File //a.tmp deleted!\n", Os.Out.substr(0, Os.Out.find('\n') + 1));
+}
+
+// A list file that cannot be read whole stops the run before anything is
+// swept: its message on standard output, status 1, no summary.
+TEST(Run, UnreadableListFileStopsEverything) {
+  for (const char* Name : {"missing.lst", "broken.lst"}) {
+    SCOPED_TRACE(Name);
+    TFakePlatform Os;
+    Os.Cwd = "/work";
+    Os.AddFile("work/a.tmp");
+    Os.Inputs["broken.lst"] = {"a.tmp b.tmp", true};
+    TKerv Kerv(Os);
+    EXPECT_EQ(1, RunWith(Kerv, {"*.*", "!", std::string("@").append(Name).c_str(), "-R"}));
+    EXPECT_EQ(std::string("Error opening List File ") + Name + "\n", Os.Out);
+    EXPECT_EQ("", Os.Err);
+    EXPECT_TRUE(Os.Removed.empty());
+    EXPECT_EQ(1, Os.HandlerRestores);
+  }
 }
 
 }  // namespace
