@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <set>
@@ -172,6 +173,49 @@ TEST(Program, OptionAfterBaseSpecIsASpec) {
   const TRunResult R = RunProgram({Tree / "*.tmp", "-R"});
   EXPECT_EQ((Strings{"sub/x.tmp"}), Tree.Files());
   EXPECT_EQ(0, R.Status);
+}
+
+// The command language over a real tree, run from inside it.
+TEST(Program, OperatorsAndListFiles) {
+  struct Row { Strings Args; Strings Left; };
+  const Row Rows[] = {
+      {{"-S", "t/*.*", "!", "*.doc", "*.txt"}, {}},  // simulate: everything stays
+      {{"t/*.*", "!", "*.doc", "*.txt"}, {"keep.lst", "t/a.doc", "t/b.txt", "x.tmp", "y.bak", "z.old"}},
+      {{"*.tmp", "&", "*.bak", "!", "a*.*", "&", "*.old"}, {"keep.lst", "t/a.doc", "t/b.txt", "t/c.tmp"}},
+      {{"-R", "!", "*.tmp"}, {"t/c.tmp", "x.tmp"}},
+      {{"-R", "*.*", "!", "@keep.lst"}, {"keep.lst", "t/b.txt", "y.bak"}},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(::testing::PrintToString(R.Args));
+    TTempTree Tree;
+    for (const char* F : {"t/a.doc", "t/b.txt", "t/c.tmp", "x.tmp", "y.bak", "z.old"}) Tree.File(F);
+    Tree.File("keep.lst");
+    {
+      FILE* List = std::fopen((Tree / "keep.lst").c_str(), "w");
+      std::fputs("y.bak\r\nkeep.lst  B.TXT\x1a" "x.tmp\n", List);
+      std::fclose(List);
+    }
+    const Strings Before = Tree.Files();
+    const TRunResult Run = RunProgram(R.Args, {Tree.Root(), "", 0});
+    EXPECT_EQ(0, Run.Status) << Run.Err;
+    EXPECT_EQ(R.Left.empty() ? Before : R.Left, Tree.Files());
+  }
+}
+
+// A list file that cannot be read to its end stops the run before anything
+// is swept; the message goes to standard output, and there is no summary.
+TEST(Program, UnreadableListFileDeletesNothing) {
+  TTempTree Tree;
+  Tree.File("a.tmp");
+  Tree.Dir("dir.lst");
+  for (const char* Name : {"missing.lst", "dir.lst"}) {
+    SCOPED_TRACE(Name);
+    const TRunResult R = RunProgram({"*.*", "!", std::string("@") + Name}, {Tree.Root(), "", 0});
+    EXPECT_EQ(std::string("Error opening List File ") + Name + "\n", R.Out);
+    EXPECT_EQ("", R.Err);
+    EXPECT_EQ(1, R.Status);
+    EXPECT_EQ((Strings{"a.tmp"}), Tree.Files());
+  }
 }
 
 // Each bad input gives one clear message, status 1 and the summary, and
