@@ -2,6 +2,7 @@
 // directories, captured output, and failures on request.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,6 +42,8 @@ public:
   struct TInput { std::string Text; bool Broken = false; };
   std::map<std::string, TInput> Inputs;
   std::string Cwd;  // the root unless set
+  std::deque<int> Keys;  // key presses to come; then NoKey
+  int KeysRead = 0;
 
   std::vector<std::string> Removed;  // paths, in order of removal
   std::string Out;
@@ -60,6 +63,13 @@ public:
   TFsStatus CurrentDirectory(std::string& Path) override {
     Path = Cwd;
     return {};
+  }
+  int ReadKey() override {
+    ++KeysRead;
+    if (Keys.empty()) return NoKey;
+    const int Key = Keys.front();
+    Keys.pop_front();
+    return Key;
   }
   bool WriteOut(std::string_view Text) override;
   bool FlushOut() override { return !OutFailure.Failed(); }

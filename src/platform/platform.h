@@ -112,6 +112,12 @@ public:
 // Keeps the interrupt handler from ending the process while a removal and
 // its report line are not both done: one that arrives meanwhile takes effect
 // when the hold ends.
+// What ReadKey returns for a key that the console sends as several codes
+// (cursor and function keys): a key, but none that answers a question.
+inline constexpr int OtherKey = 0x100;
+// What ReadKey returns when no key can be read: no console, or it failed.
+inline constexpr int NoKey = -1;
+
 // A file read as a stream of bytes, closed by the destructor.
 class TInputFile {
 public:
@@ -146,6 +152,13 @@ public:
   // The full path of the current directory: no trailing separator except
   // at a root.
   virtual TFsStatus CurrentDirectory(std::string& Path) = 0;
+
+  // Waits for one key press on the console itself, never on redirected
+  // standard input, without echo and with Ctrl-C delivered as the key 3.
+  // Keys typed ahead are kept for later reads. Ctrl-Break at the wait (POSIX:
+  // Ctrl-Backslash) is no key: it ends the process like the interrupt handler.
+  // Returns the key's byte, OtherKey or NoKey.
+  virtual int ReadKey() = 0;
 
   // Standard output. Text may be held back and written in batches; false
   // when the text, or text held back before it, could not be written.

@@ -4,10 +4,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -62,6 +64,20 @@ volatile sig_atomic_t WroteOnce = 0;      // a write to standard output has succ
 bool OutToTerminal = false;
 bool AlarmHandlerSet = false;
 
+// The terminal that answers questions, and its mode while a key is awaited
+// in raw mode: every way out of the process puts the saved mode back.
+int TerminalFd = -1;
+bool TerminalTried = false;
+termios TerminalMode;
+volatile sig_atomic_t TerminalRaw = 0;
+
+void RestoreTerminal() {
+  if (TerminalRaw) {
+    ::tcsetattr(TerminalFd, TCSANOW, &TerminalMode);
+    TerminalRaw = 0;
+  }
+}
+
 constexpr char BreakMessage[] = "Ctrl-Break pressed! Program aborted";
 
 // A batch of lines waits at most this long, so that a program reading them
@@ -104,6 +120,7 @@ void FlushBuffer() {
   // A second signal now only leaves a note: this one is already ending us.
   HoldDepth = 1;
   std::atomic_signal_fence(std::memory_order_seq_cst);
+  RestoreTerminal();
   FlushBuffer();
   if (Signal == SIGINT || Signal == SIGQUIT) {
     int Ignored = 0;
@@ -413,6 +430,55 @@ private:
   int Fd;
 };
 
+constexpr int CtrlBackslash = 0x1c;
+constexpr int Escape = 0x1b;
+// How long the rest of an escape sequence may take to arrive after its ESC.
+constexpr int EscapeSequenceMilliseconds = 50;
+
+constexpr int TimedOut = -2;
+
+// One byte from the terminal: the byte, TimedOut when none came within the
+// timeout (negative: wait as long as it takes), or NoKey when reading fails.
+int ReadTerminalByte(int TimeoutMilliseconds) {
+  if (TimeoutMilliseconds >= 0) {
+    pollfd Wait{TerminalFd, POLLIN, 0};
+    int Ready;
+    while ((Ready = ::poll(&Wait, 1, TimeoutMilliseconds)) < 0 && errno == EINTR) {
+    }
+    if (Ready == 0) return TimedOut;
+  }
+  unsigned char Byte;
+  for (;;) {
+    const ssize_t Got = ::read(TerminalFd, &Byte, 1);
+    if (Got == 1) return Byte;
+    if (Got < 0 && errno == EINTR) continue;
+    return NoKey;
+  }
+}
+
+// The rest of an escape sequence, read whole so that none of its bytes is
+// taken for a key: F2 arrives as ESC O Q, and that Q must not quit. ESC [
+// starts a control sequence that ends with a byte from '@' to '~'; ESC O
+// has one byte more; ESC and any other byte is Alt and that key.
+void SkipEscapeSequence() {
+  const int Second = ReadTerminalByte(EscapeSequenceMilliseconds);
+  if (Second == '[') {
+    for (int Byte; (Byte = ReadTerminalByte(EscapeSequenceMilliseconds)) >= 0;)
+      if (Byte >= 0x40 && Byte <= 0x7e) break;
+  } else if (Second == 'O') {
+    ReadTerminalByte(EscapeSequenceMilliseconds);
+  }
+}
+
+int ReadRawKey() {
+  int Key = ReadTerminalByte(-1);
+  if (Key == Escape) {
+    SkipEscapeSequence();
+    Key = OtherKey;
+  }
+  return Key;
+}
+
 class TPosixPlatform final : public TPlatform {
 public:
   TPosixPlatform() {
@@ -457,6 +523,31 @@ public:
       }
       if (errno != ERANGE) return FromErrno(errno);
     }
+  }
+
+  int ReadKey() override {
+    if (!TerminalTried) {
+      TerminalTried = true;
+      TerminalFd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    if (TerminalFd < 0 || ::tcgetattr(TerminalFd, &TerminalMode) != 0) return NoKey;
+    termios Raw = TerminalMode;
+    // No line editing, no echo, and no signal keys: Ctrl-C arrives as 3.
+    Raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    Raw.c_iflag &= ~static_cast<tcflag_t>(IXON);
+    Raw.c_cc[VMIN] = 1;
+    Raw.c_cc[VTIME] = 0;
+    // TCSANOW, never TCSAFLUSH: keys typed ahead answer the next questions.
+    TerminalRaw = 1;
+    if (::tcsetattr(TerminalFd, TCSANOW, &Raw) != 0) {
+      TerminalRaw = 0;
+      return NoKey;
+    }
+    const int Key = ReadRawKey();
+    RestoreTerminal();
+    // Ctrl-\ is the terminal's second interrupt key: Ctrl-Break.
+    if (Key == CtrlBackslash) TakeSignal(SIGQUIT);
+    return Key;
   }
 
   bool WriteOut(std::string_view Text) override {

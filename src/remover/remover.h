@@ -33,6 +33,11 @@ public:
   // The one message for a failure, on standard error.
   void ShowError(const TFsStatus& Status);
 
+  // Waits for one of the answers to the delete question and returns its
+  // upper-case letter: 'Y', 'N', 'X' or 'Q'. The letter is echoed; Ctrl-C
+  // is 'Q' without echo, and so is a console that cannot be read.
+  char AskKey();
+
   stringList Include;  // a file must match one of these; empty admits every file
   stringList Exclude;  // a file must match none of these
   bool Recurse = false;
@@ -55,6 +60,7 @@ private:
   int SweepBaseSpec(const TArguments& Args);
   bool IsSelected(const TNameParts& Parts) const;
   int DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::string& Path);
+  bool Write(std::string_view Text);
   bool TakeOption(std::string_view Arg);
   void WriteSummary(int SweepResult);
 

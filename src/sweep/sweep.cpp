@@ -102,13 +102,52 @@ int TKerv::ScanDir(const std::string& Directory) {
   return 0;
 }
 
-// Deletes, or under Simulate only reports, one file if the lists select it.
+// Writes to standard output; a failure is reported here, once.
+bool TKerv::Write(std::string_view Text) {
+  if (Os.WriteOut(Text)) return true;
+  OutputLost = true;
+  ShowError(Os.OutputError());
+  return false;
+}
+
+char TKerv::AskKey() {
+  for (;;) {
+    const int Key = Os.ReadKey();
+    if (Key == NoKey) {
+      // Nobody can answer: Quit, with the question's line ended so that
+      // the summary starts on a line of its own.
+      Os.WriteOut("\n");
+      return 'Q';
+    }
+    if (Key == 3) return 'Q';  // Ctrl-C, delivered as a key while we wait
+    if (Key == OtherKey) continue;
+    const char Letter = UpperAscii(static_cast<char>(Key));
+    if (Letter == 'Y' || Letter == 'N' || Letter == 'X' || Letter == 'Q') {
+      const char Echo[] = {Letter, '\n'};
+      Os.WriteOut(std::string_view(Echo, 2));
+      return Letter;
+    }
+  }
+}
+
+// Deletes, or under Simulate only reports, one file if the lists select it,
+// after asking when Ask is set.
 int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::string& Path) {
   if (!IsSelected(SplitName(std::string_view(Entry.Name, Entry.NameLength)))) return 0;
-  const char* Name = Entry.Name;
+
+  if (Ask && !Simulate) {
+    Line.assign("Delete file ").append(Path).append(" ? [Yes/No/X/Quit] ");
+    if (!Write(Line)) return 1;
+    switch (AskKey()) {
+      case 'Q': return 1;
+      case 'N': return 0;
+      case 'X': Ask = false; break;  // this file and all later ones, unasked
+      default: break;
+    }
+  }
 
   TFileInfo Info;
-  if (const TFsStatus Status = Dir.InspectChild(Name, Info); Status.Failed()) {
+  if (const TFsStatus Status = Dir.InspectChild(Entry.Name, Info); Status.Failed()) {
     ShowError(Status);
     return 1;
   }
@@ -124,17 +163,13 @@ int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::str
     }
     // A read-only file is protected even from a user whom the system would
     // let remove it (root on POSIX): the mark is the owner's word.
-    const TFsStatus Removed = Info.ReadOnly ? TFsStatus{TFsError::AccessDenied, 0} : Dir.RemoveChild(Name);
+    const TFsStatus Removed = Info.ReadOnly ? TFsStatus{TFsError::AccessDenied, 0} : Dir.RemoveChild(Entry.Name);
     if (Removed.Failed()) {
       ShowError(Removed);
       return 1;
     }
   }
-  if (!Os.WriteOut(Line)) {
-    OutputLost = true;
-    ShowError(Os.OutputError());
-    return 1;
-  }
+  if (!Write(Line)) return 1;
   ++DeletedFiles;
   DeletedBytes += static_cast<std::int64_t>(Info.Size);
   return 0;

@@ -72,6 +72,7 @@ TEST(ScanDir, SimulateRemovesNothingButReportsAndCounts) {
   Kerv.Recurse = Kerv.Simulate = Kerv.Ask = true;
   EXPECT_EQ(0, Kerv.ScanDir("T/"));
   EXPECT_TRUE(Os.Removed.empty());
+  EXPECT_EQ(0, Os.KeysRead);
   EXPECT_EQ("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\nFile T/ro.tmp deleted!\n", Os.Out);
   EXPECT_EQ(3, Kerv.DeletedFiles);
   EXPECT_EQ(22, Kerv.DeletedBytes);
@@ -190,6 +191,45 @@ TEST(ScanDir, PrintsPathsFromTheDirectoryAsGiven) {
   Kerv.Recurse = Kerv.Simulate = true;
   EXPECT_EQ(0, Kerv.ScanDir(""));  // the current directory: bare names
   EXPECT_EQ("File a.tmp deleted!\nFile sub/b.tmp deleted!\n", Os.Out);
+}
+
+// The question before each deletion, over a.tmp, sub/b.tmp and c.tmp: the
+// keys pressed, what goes, what is printed, and the result.
+TEST(ScanDir, AnswersToTheQuestion) {
+  const std::string A = "Delete file T/a.tmp ? [Yes/No/X/Quit] ";
+  const std::string B = "Delete file T/sub/b.tmp ? [Yes/No/X/Quit] ";
+  const std::string C = "Delete file T/c.tmp ? [Yes/No/X/Quit] ";
+  const std::string GoneA = "File T/a.tmp deleted!\n", GoneB = "File T/sub/b.tmp deleted!\n",
+                    GoneC = "File T/c.tmp deleted!\n";
+  struct Row { const char* What; std::vector<int> Keys; Strings Removed; std::string Out; int Result; };
+  const Row Rows[] = {
+      {"yes, no, yes", {'y', 'N', 'Y'}, {"T/a.tmp", "T/c.tmp"},
+       A + "Y\n" + GoneA + B + "N\n" + C + "Y\n" + GoneC, 0},
+      // X answers this question and every later one, in every directory.
+      {"all", {'x'}, {"T/a.tmp", "T/sub/b.tmp", "T/c.tmp"}, A + "X\n" + GoneA + GoneB + GoneC, 0},
+      {"no, then all", {'n', 'X'}, {"T/sub/b.tmp", "T/c.tmp"}, A + "N\n" + B + "X\n" + GoneB + GoneC, 0},
+      {"quit", {'y', 'q'}, {"T/a.tmp"}, A + "Y\n" + GoneA + B + "Q\n", 1},
+      {"ctrl-c quits without echo", {'n', 3}, {}, A + "N\n" + B, 1},
+      // Other keys are passed over silently; the question is not repeated.
+      {"ignored keys", {'\r', ' ', '7', OtherKey, 'z', 'Y', 'n', 'n'}, {"T/a.tmp"},
+       A + "Y\n" + GoneA + B + "N\n" + C + "N\n", 0},
+      {"no console", {}, {}, A + "\n", 1},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.What);
+    TFakePlatform Os;
+    Os.AddFile("T/a.tmp", 1);
+    Os.AddFile("T/sub/b.tmp", 2);
+    Os.AddFile("T/c.tmp", 4);
+    Os.Keys.assign(R.Keys.begin(), R.Keys.end());
+    TKerv Kerv(Os);
+    Kerv.Ask = Kerv.Recurse = true;
+    EXPECT_EQ(R.Result, Kerv.ScanDir("T/"));
+    EXPECT_EQ(R.Removed, Os.Removed);
+    EXPECT_EQ(R.Out, Os.Out);
+    EXPECT_EQ(static_cast<std::int64_t>(R.Removed.size()), Kerv.DeletedFiles);
+    EXPECT_EQ("", Os.Err);
+  }
 }
 
 }  // namespace
