@@ -340,7 +340,8 @@ public:
 
 private:
   bool Fill(TFsStatus& Status) {
-    if (!Buffer) Buffer = std::make_unique<char[]>(ListingBufferSize);
+    // Not zeroed: the kernel fills what is read.
+    if (!Buffer) Buffer.reset(new char[ListingBufferSize]);
     const ssize_t Got = ::getdents64(Fd, Buffer.get(), ListingBufferSize);
     if (Got <= 0) {
       if (Got < 0) Status = FromErrno(errno);
