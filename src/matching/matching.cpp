@@ -1,5 +1,7 @@
 #include "matching/matching.h"
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace kerv {
@@ -8,14 +10,11 @@ namespace {
 
 bool IsSeparator(char C) { return C == '\\' || C == '/'; }
 
-bool HasWildcard(std::string_view Text) {
-  return Text.find_first_of("*?") != std::string_view::npos;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (std::size_t I = 0; I < A.size(); ++I)
-    if (UpperAscii(A[I]) != UpperAscii(B[I])) return false;
+// Part against a pattern that is upper-cased already.
+bool EqualsUpper(std::string_view Part, std::string_view Upper) {
+  if (Part.size() != Upper.size()) return false;
+  for (std::size_t I = 0; I < Part.size(); ++I)
+    if (UpperAscii(Part[I]) != Upper[I]) return false;
   return true;
 }
 
@@ -69,48 +68,103 @@ TPathParts SplitPath(std::string_view Path) {
   return Parts;
 }
 
-TNameParts SplitName(std::string_view EntryName) {
-  const TPathParts Parts = SplitPath(EntryName);
-  return {Parts.Name, Parts.Extension, EntryName.substr(EntryName.size() - Parts.Name.size() - Parts.Extension.size())};
+// The same split as SplitPath's name and extension, for the one name of
+// every directory entry: where no code page has double-byte characters, one
+// backward walk finds the last dot and the last separator.
+TNameHalves SplitName(std::string_view EntryName) {
+  if constexpr (HasLeadBytes) {
+    const TPathParts Parts = SplitPath(EntryName);
+    return {Parts.Name, Parts.Extension,
+            EntryName.substr(EntryName.size() - Parts.Name.size() - Parts.Extension.size())};
+  }
+  const std::size_t DriveLength = EntryName.size() >= 2 && EntryName[1] == ':' ? 2 : 0;
+  // Back to the last dot: the extension is usually a few characters long.
+  std::size_t Dot = EntryName.size();
+  while (Dot > DriveLength && EntryName[Dot - 1] != '.' && !IsSeparator(EntryName[Dot - 1])) --Dot;
+  std::size_t Start = Dot;
+  if (Dot > DriveLength && EntryName[Dot - 1] == '.') {
+    // Before the dot, only a separator matters; memchr scans for it fast.
+    --Dot;
+    const char* Begin = EntryName.data() + DriveLength;
+    const std::size_t Length = Dot - DriveLength;
+    const void* Slash = std::memchr(Begin, '/', Length);
+    const void* Backslash = std::memchr(Begin, '\\', Length);
+    Start = DriveLength;
+    if (Slash || Backslash) {
+      Start = Dot;
+      while (Start > DriveLength && !IsSeparator(EntryName[Start - 1])) --Start;
+    }
+  } else {
+    Dot = std::string_view::npos;
+  }
+  const std::string_view Last = EntryName.substr(Start);
+  if (Last == "." || Last == "..") return {Last.substr(0, 0), Last.substr(0, 0), Last.substr(Last.size())};
+  if (Dot == std::string_view::npos) return {Last, Last.substr(Last.size()), Last};
+  return {EntryName.substr(Start, Dot - Start), EntryName.substr(Dot), Last};
 }
 
-bool MatchPart(std::string_view Part, std::string_view Pattern) {
-  if (!Pattern.empty() && Pattern[0] == '*') return true;
-  const bool HasStar = Pattern.find('*') != std::string_view::npos;
-  if (!HasStar && Pattern.find('?') == std::string_view::npos)
-    return EqualsIgnoringAsciiCase(Part, Pattern);
-  if (!HasStar && Part.size() != Pattern.size()) return false;
-  // Walk while both have a character; a '*' ends the comparison, and
-  // whichever string ends first leaves the verdict as it stands.
-  const std::size_t Steps = Part.size() < Pattern.size() ? Part.size() : Pattern.size();
+namespace {
+
+TPatternHalf::TKind Classify(std::string_view Pattern) {
+  if (!Pattern.empty() && Pattern[0] == '*') return TPatternHalf::Anything;
+  if (Pattern.find('*') != std::string_view::npos) return TPatternHalf::Prefix;
+  if (Pattern.find('?') != std::string_view::npos) return TPatternHalf::Fixed;
+  return TPatternHalf::Exact;
+}
+
+// Walks both strings while both have a character: a '*' ends the walk with
+// a match, '?' accepts any character, and the first other difference is a
+// mismatch. Whichever string ends first leaves the verdict a match.
+bool Walk(std::string_view Part, std::string_view UpperPattern) {
+  const std::size_t Steps = Part.size() < UpperPattern.size() ? Part.size() : UpperPattern.size();
   for (std::size_t I = 0; I < Steps; ++I) {
-    const char P = Pattern[I];
+    const char P = UpperPattern[I];
     if (P == '*') return true;
-    if (P != '?' && UpperAscii(P) != UpperAscii(Part[I])) return false;
+    if (P != '?' && P != UpperAscii(Part[I])) return false;
   }
   return true;
 }
 
-TSpec::TSpec(std::string Given) : Text(std::move(Given)) {
-  const TPathParts Parts = SplitPath(Text);
-  Name = Parts.Name;
-  Extension = Parts.Extension;
-  HasWildcard = kerv::HasWildcard(Name) || kerv::HasWildcard(Extension);
+}  // namespace
+
+TPatternHalf::TPatternHalf(std::string_view Pattern) : Upper(UpperCased(Pattern)), Kind(Classify(Pattern)) {}
+
+bool TPatternHalf::Matches(std::string_view Part) const {
+  switch (Kind) {
+    case Anything: return true;
+    case Exact: return EqualsUpper(Part, Upper);
+    case Fixed: return Part.size() == Upper.size() && Walk(Part, Upper);
+    case Prefix: return Walk(Part, Upper);
+  }
+  return false;
+}
+
+bool MatchPart(std::string_view Part, std::string_view Pattern) { return TPatternHalf(Pattern).Matches(Part); }
+
+TSpec::TSpec(std::string_view Text) : Name(SplitPath(Text).Name), Extension(SplitPath(Text).Extension) {
+  // An extension of two characters or more cannot be the end of "." or "..".
+  IsSuffix = Name.Kind == TPatternHalf::Anything && Extension.Kind == TPatternHalf::Exact && Extension.Upper.size() >= 2;
 }
 
 bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec) {
-  return MatchPart(Parts.Name, Spec.Name) && MatchPart(Parts.Extension, Spec.Extension);
+  if (Spec.IsSuffix) {
+    const std::string_view Whole = Parts.Whole();
+    const std::size_t Length = Spec.Extension.Upper.size();
+    return Whole.size() >= Length && EqualsUpper(Whole.substr(Whole.size() - Length), Spec.Extension.Upper);
+  }
+  const TNameHalves& Halves = Parts.Halves();
+  return Spec.Name.Matches(Halves.Name) && Spec.Extension.Matches(Halves.Extension);
 }
 
 void stringList::Add(std::string Spec) {
   TSpec Split(Spec);
   Arrived.push_back(std::move(Spec));
-  if (Split.HasWildcard)
+  if (Split.HasWildcard())
     Wildcards.push_back(std::move(Split));
   else
     // Without wildcards both halves compare whole, so a spec matches exactly
     // the entries whose upper-cased name and extension equal its own.
-    Literals.insert(UpperCased(Split.Name) + UpperCased(Split.Extension));
+    Literals.insert(Split.Name.Upper + Split.Extension.Upper);
 }
 
 std::vector<std::string> stringList::Texts() const {
@@ -121,7 +175,8 @@ bool MatchesAny(const stringList& List, const TNameParts& Parts) {
   for (const TSpec& Spec : List.Wildcards)
     if (MatchesPattern(Parts, Spec)) return true;
   if (List.Literals.empty()) return false;
-  const std::size_t Length = Parts.Both.size();
+  const std::string_view Both = Parts.Halves().Both;
+  const std::size_t Length = Both.size();
   char Small[256];
   std::string Large;  // only for names longer than any file system allows
   char* Key = Small;
@@ -129,7 +184,7 @@ bool MatchesAny(const stringList& List, const TNameParts& Parts) {
     Large.resize(Length);
     Key = Large.data();
   }
-  for (std::size_t I = 0; I < Length; ++I) Key[I] = UpperAscii(Parts.Both[I]);
+  for (std::size_t I = 0; I < Length; ++I) Key[I] = UpperAscii(Both[I]);
   return List.Literals.find(std::string_view(Key, Length)) != List.Literals.end();
 }
 

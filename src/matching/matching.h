@@ -27,25 +27,64 @@ struct TPathParts {
 // characters. No part is cut, whatever its length.
 TPathParts SplitPath(std::string_view Path);
 
-// The halves of a directory entry's bare name, as the tests use them.
-struct TNameParts {
+// The halves of a directory entry's bare name, as SplitPath gives them.
+struct TNameHalves {
   std::string_view Name;
   std::string_view Extension;
   std::string_view Both;  // Name followed at once by Extension
 };
-TNameParts SplitName(std::string_view EntryName);
+TNameHalves SplitName(std::string_view EntryName);
+
+// A directory entry's name as the tests use it. The halves are split on
+// first use: a spec such as "*.TMP" needs only the name's ending.
+class TNameParts {
+public:
+  explicit TNameParts(std::string_view EntryName) : Entry(EntryName) {}
+  std::string_view Whole() const { return Entry; }
+  const TNameHalves& Halves() const {
+    if (!IsSplit) {
+      Split = SplitName(Entry);
+      IsSplit = true;
+    }
+    return Split;
+  }
+
+private:
+  std::string_view Entry;
+  mutable TNameHalves Split;
+  mutable bool IsSplit = false;
+};
 
 // One half of an entry (Part) against the same half of a spec (Pattern).
 bool MatchPart(std::string_view Part, std::string_view Pattern);
 
+// One half of a spec, classified once so that matching does not scan the
+// pattern again for every file.
+struct TPatternHalf {
+  enum TKind {
+    Anything,  // begins with '*'
+    Exact,     // no wildcard: equal length and letters
+    Fixed,     // '?' but no '*': equal length, '?' matches any character
+    Prefix,    // a '*' after some characters: they must match as far as both go
+  };
+  explicit TPatternHalf(std::string_view Pattern);
+  bool Matches(std::string_view Part) const;
+
+  std::string Upper;  // the pattern, ASCII letters upper-cased
+  TKind Kind;
+};
+
 // A spec split once, when it enters a list: only its name and extension
 // take part in matching, its drive and directory never do.
 struct TSpec {
-  explicit TSpec(std::string Text);
-  std::string Text;  // as given
-  std::string Name;
-  std::string Extension;
-  bool HasWildcard = false;  // a '*' or '?' in either half
+  explicit TSpec(std::string_view Text);
+  TPatternHalf Name;
+  TPatternHalf Extension;
+  // "*.EXT": any name with exactly this extension. The extension runs from
+  // the last dot, so an entry has it exactly when its name ends with it, and
+  // the entry need not be split.
+  bool IsSuffix = false;
+  bool HasWildcard() const { return Name.Kind != TPatternHalf::Exact || Extension.Kind != TPatternHalf::Exact; }
 };
 
 bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec);

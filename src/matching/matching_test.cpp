@@ -102,7 +102,7 @@ TEST(MatchesPattern, WholeSpecs) {
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(std::string(R.Entry) + " ~ " + R.Spec);
-    EXPECT_EQ(R.Match, MatchesPattern(SplitName(R.Entry), TSpec(R.Spec)));
+    EXPECT_EQ(R.Match, MatchesPattern(TNameParts(R.Entry), TSpec(R.Spec)));
   }
 }
 
@@ -134,7 +134,7 @@ TEST(MatchesAny, Lists) {
       Trace += std::string(" ") + Spec;
     }
     SCOPED_TRACE(Trace);
-    EXPECT_EQ(R.Match, MatchesAny(List, SplitName(R.Entry)));
+    EXPECT_EQ(R.Match, MatchesAny(List, TNameParts(R.Entry)));
   }
 }
 
@@ -144,8 +144,8 @@ TEST(MatchesAny, LongLiteralNames) {
   List.Add(Name);
   std::string Upper = Name;
   for (char& C : Upper) C = UpperAscii(C);
-  EXPECT_TRUE(MatchesAny(List, SplitName(Upper)));
-  EXPECT_FALSE(MatchesAny(List, SplitName(Upper.substr(1))));
+  EXPECT_TRUE(MatchesAny(List, TNameParts(Upper)));
+  EXPECT_FALSE(MatchesAny(List, TNameParts(Upper.substr(1))));
 }
 
 TEST(stringList, NewestFirst) {
@@ -154,6 +154,34 @@ TEST(stringList, NewestFirst) {
   List.Add("a.bak");
   List.Add("*.OLD");
   EXPECT_EQ((std::vector<std::string>{"*.OLD", "a.bak", "*.TMP"}), List.Texts());
+}
+
+}  // namespace
+}  // namespace kerv
+
+namespace kerv {
+namespace {
+
+// The fast split of entry names, and the shortcut for "*.EXT" specs, agree
+// with the general rules on every string made of the characters that matter.
+TEST(SplitName, AgreesWithSplitPath) {
+  const char Alphabet[] = {'a', '.', '/', '\\', ':', 'B'};
+  const TSpec Suffix("*.Ba"), Dot("*.");
+  ASSERT_TRUE(Suffix.IsSuffix);
+  std::string Name;
+  for (int Code = 0; Code < 6 * 6 * 6 * 6 * 6 * 6 * 6; ++Code) {
+    Name.clear();
+    for (int C = Code; C > 0; C /= 6) Name += Alphabet[C % 6];
+    SCOPED_TRACE(Name);
+    const TPathParts Path = SplitPath(Name);
+    const TNameHalves Parts = SplitName(Name);
+    ASSERT_EQ(Path.Name, Parts.Name);
+    ASSERT_EQ(Path.Extension, Parts.Extension);
+    ASSERT_EQ(std::string(Path.Name) + std::string(Path.Extension), Parts.Both);
+    for (const TSpec* Spec : {&Suffix, &Dot})
+      ASSERT_EQ(MatchPart(Path.Name, "*") && MatchPart(Path.Extension, Spec == &Dot ? "." : ".BA"),
+                MatchesPattern(TNameParts(Name), *Spec));
+  }
 }
 
 }  // namespace

@@ -46,8 +46,10 @@ inline bool StartsOption(std::string_view Arg) {
 // page; the path splitter steps over such characters whole. POSIX systems
 // have no such code pages: UTF-8 never puts an ASCII byte inside a character.
 #ifdef _WIN32
+inline constexpr bool HasLeadBytes = true;
 bool IsLeadByte(unsigned char Byte);
 #else
+inline constexpr bool HasLeadBytes = false;
 inline bool IsLeadByte(unsigned char) { return false; }
 #endif
 

@@ -59,7 +59,8 @@ private:
   int ReadListFile(const std::string& Name, stringList& List);
   int SweepBaseSpec(const TArguments& Args);
   bool IsSelected(const TNameParts& Parts) const;
-  int DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::string& Path);
+  // Path holds the directory's path in its first PathLength characters.
+  int DealWithFile(TDirListing& Dir, const TDirEntry& Entry, std::string& Path, std::size_t PathLength);
   bool Write(std::string_view Text);
   bool TakeOption(std::string_view Arg);
   void WriteSummary(int SweepResult);

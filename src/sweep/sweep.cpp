@@ -75,13 +75,13 @@ int TKerv::ScanDir(const std::string& Directory) {
     // and dot directory, none of which the sweep ever touches.
     if (Entry.Name[0] == '.') continue;
 
-    Path.resize(Level.PathLength);
-    Path.append(Entry.Name, Entry.NameLength);
     if (!Entry.IsDirectory) {
-      if (DealWithFile(*Level.Dir, Entry, Path) != 0) return 1;
+      if (DealWithFile(*Level.Dir, Entry, Path, Level.PathLength) != 0) return 1;
       continue;
     }
     if (!Recurse) continue;
+    Path.resize(Level.PathLength);
+    Path.append(Entry.Name, Entry.NameLength);
     // Make room first, so that the child's handle is never one too many.
     if (Levels.size() >= HeldDirectoryLimit) {
       TDirListing& Far = *Levels[Levels.size() - HeldDirectoryLimit].Dir;
@@ -132,8 +132,10 @@ char TKerv::AskKey() {
 
 // Deletes, or under Simulate only reports, one file if the lists select it,
 // after asking when Ask is set.
-int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, const std::string& Path) {
-  if (!IsSelected(SplitName(std::string_view(Entry.Name, Entry.NameLength)))) return 0;
+int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, std::string& Path, std::size_t PathLength) {
+  if (!IsSelected(TNameParts(std::string_view(Entry.Name, Entry.NameLength)))) return 0;
+  Path.resize(PathLength);
+  Path.append(Entry.Name, Entry.NameLength);
 
   if (Ask && !Simulate) {
     Line.assign("Delete file ").append(Path).append(" ? [Yes/No/X/Quit] ");
