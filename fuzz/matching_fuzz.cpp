@@ -1,0 +1,35 @@
+// The splitter and the matcher on arbitrary bytes: the first line is a spec,
+// the rest an entry name. The fast paths must agree with the general rules.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "matching/matching.h"
+
+using namespace kerv;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+  const std::string_view Input(reinterpret_cast<const char*>(Data), Size);
+  const std::size_t Newline = Input.find('\n');
+  const std::string_view Spec = Input.substr(0, Newline);
+  const std::string_view Entry = Newline == std::string_view::npos ? std::string_view() : Input.substr(Newline + 1);
+
+  // Split parts are the path again, in order.
+  const TPathParts Parts = SplitPath(Entry);
+  if (std::string(Parts.Drive) + std::string(Parts.Directory) + std::string(Parts.Name) + std::string(Parts.Extension) !=
+      Entry)
+    __builtin_trap();
+  const TNameHalves Halves = SplitName(Entry);
+  if (Halves.Name != Parts.Name || Halves.Extension != Parts.Extension) __builtin_trap();
+
+  // A spec decides the same alone, in a list, and by its two halves.
+  const TPathParts SpecParts = SplitPath(Spec);
+  const bool ByHalves = MatchPart(Parts.Name, SpecParts.Name) && MatchPart(Parts.Extension, SpecParts.Extension);
+  const TSpec Split(Spec);
+  if (MatchesPattern(TNameParts(Entry), Split) != ByHalves) __builtin_trap();
+  stringList List;
+  List.Add(std::string(Spec));
+  if (MatchesAny(List, TNameParts(Entry)) != ByHalves) __builtin_trap();
+  return 0;
+}
