@@ -156,36 +156,92 @@ bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec) {
   return Spec.Name.Matches(Halves.Name) && Spec.Extension.Matches(Halves.Extension);
 }
 
-void stringList::Add(std::string Spec) {
-  TSpec Split(Spec);
-  Arrived.push_back(std::move(Spec));
-  if (Split.HasWildcard())
-    Wildcards.push_back(std::move(Split));
-  else
-    // Without wildcards both halves compare whole, so a spec matches exactly
-    // the entries whose upper-cased name and extension equal its own.
-    Literals.insert(Split.Name.Upper + Split.Extension.Upper);
+namespace {
+
+// FNV-1a over the upper-cased bytes.
+std::uint64_t KeyHash(std::string_view Key) {
+  std::uint64_t Hash = 14695981039346656037ull;
+  for (const char C : Key) Hash = (Hash ^ static_cast<unsigned char>(UpperAscii(C))) * 1099511628211ull;
+  return Hash;
+}
+
+bool SameKey(std::string_view Key, std::string_view Upper) {
+  return EqualsUpper(Key, Upper);
+}
+
+}  // namespace
+
+std::string_view stringList::Item(const std::string& Pool, const std::vector<std::size_t>& Starts, std::size_t Index) {
+  const std::size_t End = Index + 1 < Starts.size() ? Starts[Index + 1] : Pool.size();
+  return std::string_view(Pool).substr(Starts[Index], End - Starts[Index]);
+}
+
+void stringList::Add(std::string_view Spec) {
+  TextStarts.push_back(TextPool.size());
+  TextPool.append(Spec);
+  const TPathParts Parts = SplitPath(Spec);
+  const bool Wild = Parts.Name.find_first_of("*?") != std::string_view::npos ||
+                    Parts.Extension.find_first_of("*?") != std::string_view::npos;
+  if (Wild) {
+    Wildcards.emplace_back(Spec);
+    return;
+  }
+  // Without wildcards both halves compare whole, so a spec matches exactly
+  // the entries whose upper-cased name and extension equal its own; and the
+  // two halves stand side by side at the end of the spec.
+  const std::string_view Key = Spec.substr(Spec.size() - Parts.Name.size() - Parts.Extension.size());
+  if (!HasLiteral(Key)) {
+    std::string Upper(Key);
+    for (char& C : Upper) C = UpperAscii(C);
+    AddLiteral(Upper);
+  }
+}
+
+bool stringList::HasLiteral(std::string_view Key) const {
+  if (Table.empty()) return false;
+  const std::uint32_t Hash = static_cast<std::uint32_t>(KeyHash(Key));
+  const std::size_t Mask = Table.size() - 1;
+  for (std::size_t Slot = Hash & Mask;; Slot = (Slot + 1) & Mask) {
+    const std::uint64_t Entry = Table[Slot];
+    if (Entry == 0) return false;
+    if (Entry >> 32 == Hash && SameKey(Key, Item(KeyPool, KeyStarts, (Entry & 0xffffffffu) - 1))) return true;
+  }
+}
+
+void stringList::AddLiteral(std::string_view UpperKey) {
+  if ((KeyStarts.size() + 1) * 2 > Table.size()) GrowTable();
+  KeyStarts.push_back(KeyPool.size());
+  KeyPool.append(UpperKey);
+  const std::uint32_t Hash = static_cast<std::uint32_t>(KeyHash(UpperKey));
+  const std::size_t Mask = Table.size() - 1;
+  std::size_t Slot = Hash & Mask;
+  while (Table[Slot] != 0) Slot = (Slot + 1) & Mask;
+  Table[Slot] = (static_cast<std::uint64_t>(Hash) << 32) | KeyStarts.size();
+}
+
+// Keeps the table at most half full, so that a probe ends soon.
+void stringList::GrowTable() {
+  std::vector<std::uint64_t> Bigger(Table.empty() ? 16 : Table.size() * 2, 0);
+  const std::size_t Mask = Bigger.size() - 1;
+  for (const std::uint64_t Entry : Table) {
+    if (Entry == 0) continue;
+    std::size_t Slot = (Entry >> 32) & Mask;
+    while (Bigger[Slot] != 0) Slot = (Slot + 1) & Mask;
+    Bigger[Slot] = Entry;
+  }
+  Table.swap(Bigger);
 }
 
 std::vector<std::string> stringList::Texts() const {
-  return std::vector<std::string>(Arrived.rbegin(), Arrived.rend());
+  std::vector<std::string> Result;
+  for (std::size_t I = TextStarts.size(); I-- > 0;) Result.emplace_back(Item(TextPool, TextStarts, I));
+  return Result;
 }
 
 bool MatchesAny(const stringList& List, const TNameParts& Parts) {
   for (const TSpec& Spec : List.Wildcards)
     if (MatchesPattern(Parts, Spec)) return true;
-  if (List.Literals.empty()) return false;
-  const std::string_view Both = Parts.Halves().Both;
-  const std::size_t Length = Both.size();
-  char Small[256];
-  std::string Large;  // only for names longer than any file system allows
-  char* Key = Small;
-  if (Length > sizeof Small) {
-    Large.resize(Length);
-    Key = Large.data();
-  }
-  for (std::size_t I = 0; I < Length; ++I) Key[I] = UpperAscii(Both[I]);
-  return List.Literals.find(std::string_view(Key, Length)) != List.Literals.end();
+  return !List.Table.empty() && List.HasLiteral(Parts.Halves().Both);
 }
 
 }  // namespace kerv

@@ -5,10 +5,9 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace kerv {
@@ -91,26 +90,35 @@ bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec);
 
 // An ordered list of specs; new specs enter at the front. The only question
 // asked of a list is whether any spec matches, so order never changes a
-// result. Specs without wildcards are also kept in a set, so that a list of
-// thousands of literal names costs about what a list of one does.
+// result. Specs without wildcards are also kept in a hash table, so that a
+// list of thousands of literal names costs about what a list of one does.
+// Texts and keys live in two flat pools: a list file of millions of names
+// takes a few dozen bytes a name and no allocation of its own for each.
 class stringList {
 public:
-  void Add(std::string Spec);
-  bool empty() const { return Arrived.empty(); }
-  std::size_t size() const { return Arrived.size(); }
+  void Add(std::string_view Spec);
+  bool empty() const { return TextStarts.empty(); }
+  std::size_t size() const { return TextStarts.size(); }
   // The specs in list order: the newest first.
   std::vector<std::string> Texts() const;
 
 private:
   friend bool MatchesAny(const stringList& List, const TNameParts& Parts);
-  std::vector<std::string> Arrived;          // every spec, in arrival order
-  std::vector<TSpec> Wildcards;              // the specs with a wildcard
-  struct TKeyHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view Key) const { return std::hash<std::string_view>()(Key); }
-  };
-  // The others, by upper-cased name and extension; looked up without a copy.
-  std::unordered_set<std::string, TKeyHash, std::equal_to<>> Literals;
+  static std::string_view Item(const std::string& Pool, const std::vector<std::size_t>& Starts, std::size_t Index);
+  // Whether Key, upper-cased as it is read, is one of the literal keys.
+  bool HasLiteral(std::string_view Key) const;
+  void AddLiteral(std::string_view UpperKey);
+  void GrowTable();
+
+  std::string TextPool;                  // every spec as given, in arrival order
+  std::vector<std::size_t> TextStarts;   // where each one starts in TextPool
+  std::vector<TSpec> Wildcards;          // the specs with a wildcard
+  std::string KeyPool;                   // the others' upper-cased name + extension, once each
+  std::vector<std::size_t> KeyStarts;
+  // Open addressing: the low 32 bits of the key's hash, then its index + 1;
+  // 0 for an empty slot. The hash bits spare most probes a look at the key,
+  // and the table grows without hashing any key again.
+  std::vector<std::uint64_t> Table;
 };
 
 // True when some spec of List matches Parts; an empty list matches nothing.

@@ -6,24 +6,35 @@ namespace {
 constexpr char EndOfText = 26;  // Ctrl-Z
 }
 
+namespace {
+bool IsWhiteSpace(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f'; }
+}  // namespace
+
 bool TListParser::Feed(std::string_view Bytes) {
   if (Ended) return false;
-  for (const char C : Bytes) {
-    switch (C) {
-      case EndOfText:
-        Ended = true;
-        Finish();
-        return false;
-      case '\r':
-        break;  // dropped: "a\rb" is the one word "ab"
-      case ' ': case '\t': case '\n': case '\v': case '\f':
-        if (!Word.empty()) {
-          List.Add(Word);
-          Word.clear();
-        }
-        break;
-      default:
-        Word += C;
+  std::size_t I = 0;
+  while (I < Bytes.size()) {
+    const char C = Bytes[I];
+    if (C == EndOfText) {
+      Ended = true;
+      Finish();
+      return false;
+    }
+    if (C == '\r') {  // dropped: "a\rb" is the one word "ab"
+      ++I;
+    } else if (IsWhiteSpace(C)) {
+      if (!Word.empty()) {
+        List.Add(Word);
+        Word.clear();
+      }
+      ++I;
+    } else {
+      // A run of word bytes goes in at once.
+      std::size_t Stop = I + 1;
+      while (Stop < Bytes.size() && !IsWhiteSpace(Bytes[Stop]) && Bytes[Stop] != '\r' && Bytes[Stop] != EndOfText)
+        ++Stop;
+      Word.append(Bytes.substr(I, Stop - I));
+      I = Stop;
     }
   }
   return true;

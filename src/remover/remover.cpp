@@ -103,7 +103,7 @@ int TKerv::TakeArgument(std::string_view Arg, TArguments& Args) {
     Args.BaseSpec = Spec;
     Args.AwaitingBase = false;
   } else {
-    (Args.IncludeMode ? Include : Exclude).Add(std::string(Spec));
+    (Args.IncludeMode ? Include : Exclude).Add(Spec);
   }
   return 0;
 }
