@@ -134,7 +134,9 @@ TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& O
     }
   }
   int Status = 0;
-  ::waitpid(Child, &Status, 0);
+  rusage Usage{};
+  ::wait4(Child, &Status, 0, &Usage);
+  Result.PeakKiB = Usage.ru_maxrss;
   Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
   return Result;
 }

@@ -34,6 +34,7 @@ struct TRunResult {
   std::string Out;
   std::string Err;
   int Status = -1;  // the exit status, or 128 + the signal that ended it
+  long PeakKiB = 0;  // peak resident memory
 };
 
 struct TRunOptions {
