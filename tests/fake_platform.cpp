@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace kerv {
@@ -11,10 +12,12 @@ std::vector<std::string> Components(const std::string& Path) {
   std::vector<std::string> Result;
   std::size_t Start = 0;
   while (Start <= Path.size()) {
-    std::size_t Stop = Path.find('/', Start);
+    std::size_t Stop = Path.find_first_of("/\\", Start);
     if (Stop == std::string::npos) Stop = Path.size();
     const std::string Name = Path.substr(Start, Stop - Start);
-    if (Name == "..") {
+    if (Name.size() == 2 && Name[1] == ':') {
+      // a drive: the fake has one
+    } else if (Name == "..") {
       if (!Result.empty()) Result.pop_back();
     } else if (!Name.empty() && Name != ".") {
       Result.push_back(Name);
@@ -22,6 +25,13 @@ std::vector<std::string> Components(const std::string& Path) {
     Start = Stop + 1;
   }
   return Result;
+}
+
+bool SameName(const std::string& A, const std::string& B) {
+  if (!UpperCaseBaseSpec) return A == B;
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           return std::toupper(static_cast<unsigned char>(X)) == std::toupper(static_cast<unsigned char>(Y));
+         });
 }
 
 }  // namespace
@@ -71,7 +81,7 @@ public:
       return nullptr;
     }
     if (Child->IsLink || Child->MountRoot) return nullptr;
-    return std::make_unique<TFakeListing>(Os, *Child, ChildPath + "/");
+    return std::make_unique<TFakeListing>(Os, *Child, ChildPath + PathSeparator);
   }
 
   TFsStatus InspectChild(const char* Name, TFileInfo& Info) override {
@@ -110,7 +120,7 @@ public:
 private:
   TFakePlatform::TNode* Find(const char* Name) const {
     for (auto& [ChildName, Child] : Node.Children)
-      if (ChildName == Name && !Child->Gone) return Child.get();
+      if (SameName(ChildName, Name) && !Child->Gone) return Child.get();
     return nullptr;
   }
 
@@ -132,7 +142,7 @@ TFakePlatform::TNode* TFakePlatform::Find(const std::string& Path) const {
   TNode* Node = Root.get();
   for (const std::string& Name : Components(Path)) {
     auto It = std::find_if(Node->Children.begin(), Node->Children.end(),
-                           [&](const auto& Child) { return Child.first == Name && !Child.second->Gone; });
+                           [&](const auto& Child) { return SameName(Child.first, Name) && !Child.second->Gone; });
     if (It == Node->Children.end()) return nullptr;
     Node = It->second.get();
   }
@@ -177,7 +187,7 @@ std::unique_ptr<TDirListing> TFakePlatform::OpenDir(const std::string& Path, TFs
     return nullptr;
   }
   std::string Prefix = Path;
-  if (!Prefix.empty() && Prefix.back() != '/') Prefix += '/';
+  if (!Prefix.empty() && Prefix.back() != '/' && Prefix.back() != '\\') Prefix += PathSeparator;
   return std::make_unique<TFakeListing>(*this, *Node, Prefix);
 }
 

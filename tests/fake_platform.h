@@ -12,6 +12,24 @@
 
 namespace kerv {
 
+// A '/'-separated path in the platform's own form: '\\' on Windows.
+inline std::string Native(std::string Slashed) {
+  for (char& C : Slashed)
+    if (C == '/') C = PathSeparator;
+  return Slashed;
+}
+
+// Text as Run makes it of a base spec: upper-cased where the platform's
+// file names ignore case.
+inline std::string AsBase(std::string Text) {
+  if (UpperCaseBaseSpec)
+    for (char& C : Text)
+      if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
+  return Text;
+}
+
+// The fake's tree: paths use either separator, a drive ("C:") is skipped,
+// and names compare without regard to case where the platform's do.
 class TFakePlatform final : public TPlatform {
 public:
   struct TNode {
@@ -31,12 +49,12 @@ public:
   TNode& AddDir(const std::string& Path);
   bool Exists(const std::string& Path) const;
 
-  void FailRemove(const std::string& Path, TFsError Error, int Code = 0) { RemoveFailures[Path] = {Error, Code}; }
-  void FailOpen(const std::string& Path, TFsError Error, int Code = 0) { OpenFailures[Path] = {Error, Code}; }
+  void FailRemove(const std::string& Path, TFsError Error, int Code = 0) { RemoveFailures[Native(Path)] = {Error, Code}; }
+  void FailOpen(const std::string& Path, TFsError Error, int Code = 0) { OpenFailures[Native(Path)] = {Error, Code}; }
   // Standard output fails from the Count-th write on.
   void FailWritesFrom(int Count, TFsError Error, int Code) { WriteFailAt = Count; WriteFailure = {Error, Code}; }
   // An interrupt arrives while Path is being removed.
-  void InterruptOnRemove(const std::string& Path) { InterruptPath = Path; }
+  void InterruptOnRemove(const std::string& Path) { InterruptPath = Native(Path); }
 
   // Input files by name; reading one fails after its text when Broken.
   struct TInput { std::string Text; bool Broken = false; };

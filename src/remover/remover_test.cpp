@@ -56,7 +56,8 @@ TEST(Run, OptionLetters) {
       {{"-Z", "-", "x"}, false, false, false},  // unknown or missing letters: ignored
       {{"-r", "-q", "-s", "x"}, true, true, true},
       {{"x", "-R"}, false, false, false},     // after the base spec, a spec
-      {{"/sx", "x"}, false, false, false},    // a path, not an option
+      // A path on POSIX; on Windows '/' starts an option too.
+      {{"/sx", "x"}, false, PathSeparator == '\\', false},
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(::testing::PrintToString(R.Args));
@@ -70,13 +71,16 @@ TEST(Run, OptionLetters) {
 }
 
 TEST(Run, BaseSpecGivesDirectoryAndOneIncludeSpec) {
-  struct Row { const char* Base; Strings Include; const char* Line; };
+  // Upper-case specs read the same where the platform upper-cases the base.
+  const std::string Up = AsBase("T/sub/..") + PathSeparator;
+  struct Row { const char* Base; Strings Include; std::string Line; };
   const Row Rows[] = {
-      {"T/*.tmp", {"*.tmp"}, "File T/a.tmp deleted!\n"},
+      {"T/*.TMP", {"*.TMP"}, "File T/a.tmp deleted!\n"},
       {"T/", {}, "File T/a.tmp deleted!\nFile T/b.txt deleted!\n"},  // no name: every file
-      {"T/a", {"a"}, ""},                                             // files named 'a' without extension
-      {"T/sub/..", {}, "File T/sub/../a.tmp deleted!\nFile T/sub/../b.txt deleted!\n"},
-      {"*.txt", {"*.txt"}, "File top.txt deleted!\n"},                // the current directory
+      {"T/A", {"A"}, ""},                                             // files named 'a' without extension
+      // A directory ending in ".." gets its separator.
+      {"T/sub/..", {}, "File " + Up + "a.tmp deleted!\nFile " + Up + "b.txt deleted!\n"},
+      {"*.TXT", {"*.TXT"}, "File top.txt deleted!\n"},                // the current directory
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(R.Base);
@@ -88,7 +92,7 @@ TEST(Run, BaseSpecGivesDirectoryAndOneIncludeSpec) {
     TKerv Kerv(Os);
     EXPECT_EQ(0, RunWith(Kerv, {"-S", R.Base}));
     EXPECT_EQ(R.Include, Kerv.Include.Texts());
-    EXPECT_EQ(std::string(R.Line) + "\nAction complete!\n\nTotal deleted : ", Os.Out.substr(0, Os.Out.find(":") + 2));
+    EXPECT_EQ(R.Line + "\nAction complete!\n\nTotal deleted : ", Os.Out.substr(0, Os.Out.find(" : ") + 3));
   }
 }
 
@@ -99,8 +103,8 @@ TEST(Run, LaterSpecsJoinIncludeAndOptionsAfterTheBaseAreSpecs) {
   Os.AddFile("T/-R");
   Os.AddFile("T/sub/c.tmp");
   TKerv Kerv(Os);
-  EXPECT_EQ(0, RunWith(Kerv, {"T/*.tmp", "*.BAK", "-R"}));
-  EXPECT_EQ((Strings{"*.tmp", "-R", "*.BAK"}), Kerv.Include.Texts());
+  EXPECT_EQ(0, RunWith(Kerv, {"T/*.TMP", "*.BAK", "-R"}));
+  EXPECT_EQ((Strings{"*.TMP", "-R", "*.BAK"}), Kerv.Include.Texts());
   EXPECT_EQ((Strings{"T/a.tmp", "T/b.bak", "T/-R"}), Os.Removed);
   EXPECT_TRUE(Os.Exists("T/sub/c.tmp"));
 }
@@ -167,6 +171,7 @@ namespace {
 // first) and the files it deletes from a fixture that tells them apart. The
 // current directory is /work; T is another directory.
 TEST(Run, OperatorsPrefixesAndListFiles) {
+  const std::string Cwd = UpperCaseBaseSpec ? "C:\\work" : "/work";
   struct Row {
     std::vector<const char*> Args;
     Strings Include, Exclude, Removed;
@@ -184,7 +189,7 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
       {{"&*.TMP"}, {"*.TMP"}, {}, {"a.tmp"}},
       {{"*.TMP", "!*.BAK"}, {"*.TMP", "*.BAK"}, {}, {"a.tmp", "b.bak"}},
       {{"!-R"}, {"-R"}, {}, {"-R"}},   // never an option
-      {{"T/*.tmp", "!", "&*.doc"}, {"*.tmp"}, {"*.doc"}, {"T/x.tmp"}},
+      {{"T/*.TMP", "!", "&*.doc"}, {"*.TMP"}, {"*.doc"}, {"T/x.tmp"}},
       {{"*.TMP", "@"}, {"*.TMP", "@"}, {}, {"@", "a.tmp"}},  // '@' alone is a spec
       // Options end with the base spec, a list file or a bare operator.
       {{"@keep.lst", "-R"}, {"-R", "c.doc", "keep.txt"}, {}, {"-R", "c.doc", "keep.txt"}},
@@ -195,14 +200,14 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
       {{"@empty.lst", "!", "*.tmp"}, {}, {"*.tmp"}, {}},
       {{"@names.lst", "!", "a*.*"}, {"*.bak", "a.tmp"}, {"a*.*"}, {"b.bak"}},
       // The words of a list file are plain specs, never options or lists.
-      {{"T/*.x", "@tricky.lst"}, {"*.x", "@keep.lst", "!y.doc", "-R"}, {}, {}},
+      {{"T/*.X", "@tricky.lst"}, {"*.X", "@keep.lst", "!y.doc", "-R"}, {}, {}},
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(::testing::PrintToString(R.Args));
     TFakePlatform Os;
     for (const char* File : {"a.tmp", "b.bak", "c.doc", "keep.txt", "-R", "@", "sub/y.tmp"}) Os.AddFile(std::string("work/") + File);
     for (const char* File : {"T/x.tmp", "T/y.doc", "T/z.txt"}) Os.AddFile(File);
-    Os.Cwd = "/work";
+    Os.Cwd = Cwd;
     Os.Inputs["keep.lst"] = {"keep.txt\r\nc.doc\r\n"};
     Os.Inputs["empty.lst"] = {"\n"};
     Os.Inputs["names.lst"] = {"a.tmp *.bak"};
@@ -211,9 +216,14 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
     EXPECT_EQ(0, RunWith(Kerv, R.Args));
     EXPECT_EQ(R.Include, Kerv.Include.Texts());
     EXPECT_EQ(R.Exclude, Kerv.Exclude.Texts());
+    // Paths below the current directory start as the platform prints it.
+    Strings Expected;
+    for (const std::string& Path : R.Removed)
+      Expected.push_back(Path.rfind("/work/", 0) == 0 ? AsBase(Cwd) + PathSeparator + Native(Path.substr(6)) : Path);
+    std::sort(Expected.begin(), Expected.end());
     Strings Removed = Os.Removed;
     std::sort(Removed.begin(), Removed.end());
-    EXPECT_EQ(R.Removed, Removed);
+    EXPECT_EQ(Expected, Removed);
     EXPECT_EQ(R.Recurse, Kerv.Recurse);
     EXPECT_EQ("", Os.Err);
   }
@@ -221,11 +231,11 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
 
 TEST(Run, BareOperatorAtTheRootGivesTwoSeparators) {
   TFakePlatform Os;
-  Os.Cwd = "/";
+  Os.Cwd = UpperCaseBaseSpec ? "C:\\" : "/";
   Os.AddFile("a.tmp");
   TKerv Kerv(Os);
   EXPECT_EQ(0, RunWith(Kerv, {"&", "*.tmp"}));
-  EXPECT_EQ("File //a.tmp deleted!\n", Os.Out.substr(0, Os.Out.find('\n') + 1));
+  EXPECT_EQ("File " + Os.Cwd + PathSeparator + "a.tmp deleted!\n", Os.Out.substr(0, Os.Out.find('\n') + 1));
 }
 
 // A list file that cannot be read whole stops the run before anything is

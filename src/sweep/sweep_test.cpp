@@ -19,9 +19,9 @@ TEST(ScanDir, SelectsByBothListsAndCounts) {
   TKerv Kerv(Os);
   Kerv.Include.Add("*.TMP");
   Kerv.Exclude.Add("KEEP*.*");
-  EXPECT_EQ(0, Kerv.ScanDir("T/"));
-  EXPECT_EQ(Strings{"T/old.tmp"}, Os.Removed);  // no recursion without Recurse
-  EXPECT_EQ("File T/old.tmp deleted!\n", Os.Out);
+  EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
+  EXPECT_EQ(Strings{Native("T/old.tmp")}, Os.Removed);  // no recursion without Recurse
+  EXPECT_EQ(Native("File T/old.tmp deleted!\n"), Os.Out);
   EXPECT_EQ(1, Kerv.DeletedFiles);
   EXPECT_EQ(10, Kerv.DeletedBytes);
   EXPECT_TRUE(Os.Err.empty());
@@ -35,10 +35,10 @@ TEST(ScanDir, SweepsEachSubdirectoryWhenItsEntryComesUp) {
   Os.AddFile("T/z.tmp", 4);
   TKerv Kerv(Os);
   Kerv.Recurse = true;
-  EXPECT_EQ(0, Kerv.ScanDir("T/"));
-  EXPECT_EQ((Strings{"T/a.tmp", "T/sub/b.tmp", "T/sub/inner/c.tmp", "T/z.tmp"}), Os.Removed);
-  EXPECT_EQ("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\n"
-            "File T/sub/inner/c.tmp deleted!\nFile T/z.tmp deleted!\n",
+  EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
+  EXPECT_EQ((Strings{Native("T/a.tmp"), Native("T/sub/b.tmp"), Native("T/sub/inner/c.tmp"), Native("T/z.tmp")}), Os.Removed);
+  EXPECT_EQ(Native("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\n"
+                   "File T/sub/inner/c.tmp deleted!\nFile T/z.tmp deleted!\n"),
             Os.Out);
   EXPECT_TRUE(Os.Exists("T/sub/inner"));  // directories are never deleted
   EXPECT_EQ(4, Kerv.DeletedFiles);
@@ -57,10 +57,10 @@ TEST(ScanDir, NeverTouchesDotNamesLinksOrOtherFileSystems) {
   TKerv Kerv(Os);
   Kerv.Recurse = true;
   Kerv.Include.Add("*.*");
-  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
   // The link itself is an entry like a file: selected, it is removed, and
   // what it points to is not.
-  EXPECT_EQ((Strings{"T/link", "T/plain"}), Os.Removed);
+  EXPECT_EQ((Strings{Native("T/link"), Native("T/plain")}), Os.Removed);
 }
 
 TEST(ScanDir, SimulateRemovesNothingButReportsAndCounts) {
@@ -70,10 +70,10 @@ TEST(ScanDir, SimulateRemovesNothingButReportsAndCounts) {
   Os.AddFile("T/ro.tmp", 7).ReadOnly = true;  // only a real removal is refused
   TKerv Kerv(Os);
   Kerv.Recurse = Kerv.Simulate = Kerv.Ask = true;
-  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
   EXPECT_TRUE(Os.Removed.empty());
   EXPECT_EQ(0, Os.KeysRead);
-  EXPECT_EQ("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\nFile T/ro.tmp deleted!\n", Os.Out);
+  EXPECT_EQ(Native("File T/a.tmp deleted!\nFile T/sub/b.tmp deleted!\nFile T/ro.tmp deleted!\n"), Os.Out);
   EXPECT_EQ(3, Kerv.DeletedFiles);
   EXPECT_EQ(22, Kerv.DeletedBytes);
 }
@@ -84,12 +84,12 @@ TEST(ScanDir, EmptyIncludeAdmitsAllAndFullExcludeNone) {
   Os.AddFile("T/b", 2);
   TKerv All(Os);
   All.Simulate = true;
-  EXPECT_EQ(0, All.ScanDir("T/"));
+  EXPECT_EQ(0, All.ScanDir(Native("T/")));
   EXPECT_EQ(2, All.DeletedFiles);
 
   TKerv None(Os);
   None.Exclude.Add("*.*");
-  EXPECT_EQ(0, None.ScanDir("T/"));
+  EXPECT_EQ(0, None.ScanDir(Native("T/")));
   EXPECT_EQ(0, None.DeletedFiles);
   EXPECT_TRUE(Os.Removed.empty());
 }
@@ -105,19 +105,19 @@ TEST(ScanDir, FailuresStopTheRun) {
   };
   const Row Rows[] = {
       {"vanished file", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::NotFound, 2); },
-       "Invalid path or filename!\n", {"T/a.tmp"}},
+       "Invalid path or filename!\n", {Native("T/a.tmp")}},
       {"refused removal", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::AccessDenied, 13); },
-       "Permission denied!\n", {"T/a.tmp"}},
+       "Permission denied!\n", {Native("T/a.tmp")}},
       {"read-only file", [](TFakePlatform& Os) { Os.AddFile("T/b.tmp").ReadOnly = true; },
-       "Permission denied!\n", {"T/a.tmp"}},
+       "Permission denied!\n", {Native("T/a.tmp")}},
       {"busy file", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::Busy, 16); },
-       "Attempted to remove current directory\n", {"T/a.tmp"}},
+       "Attempted to remove current directory\n", {Native("T/a.tmp")}},
       {"no device", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::NoDevice, 19); },
-       "Invalid device!\n", {"T/a.tmp"}},
+       "Invalid device!\n", {Native("T/a.tmp")}},
       {"other error", [](TFakePlatform& Os) { Os.FailRemove("T/b.tmp", TFsError::Other, 5); },
-       "I/O Error number:5\n", {"T/a.tmp"}},
+       "I/O Error number:5\n", {Native("T/a.tmp")}},
       {"unlistable subdirectory", [](TFakePlatform& Os) { Os.FailOpen("T/b.tmp", TFsError::AccessDenied, 13); Os.AddDir("T/b.tmp"); },
-       "Permission denied!\n", {"T/a.tmp"}},
+       "Permission denied!\n", {Native("T/a.tmp")}},
       {"missing base directory", [](TFakePlatform& Os) { Os.FailOpen("T/", TFsError::NotFound, 2); },
        "Invalid path or filename!\n", {}},
   };
@@ -130,7 +130,7 @@ TEST(ScanDir, FailuresStopTheRun) {
     R.Arrange(Os);
     TKerv Kerv(Os);
     Kerv.Recurse = true;
-    EXPECT_EQ(1, Kerv.ScanDir("T/"));
+    EXPECT_EQ(1, Kerv.ScanDir(Native("T/")));
     EXPECT_EQ(R.Message, Os.Err);
     EXPECT_EQ(R.Removed, Os.Removed);
     EXPECT_TRUE(Os.Exists("T/c.tmp"));
@@ -145,9 +145,9 @@ TEST(ScanDir, StopsDeletingOnceALineCannotBeWritten) {
   Os.AddFile("T/c.tmp");
   Os.FailWritesFrom(1, TFsError::Other, 28);
   TKerv Kerv(Os);
-  EXPECT_EQ(1, Kerv.ScanDir("T/"));
+  EXPECT_EQ(1, Kerv.ScanDir(Native("T/")));
   // b went before its line failed; c must not go at all.
-  EXPECT_EQ((Strings{"T/a.tmp", "T/b.tmp"}), Os.Removed);
+  EXPECT_EQ((Strings{Native("T/a.tmp"), Native("T/b.tmp")}), Os.Removed);
   EXPECT_EQ("I/O Error number:28\n", Os.Err);
 }
 
@@ -158,25 +158,25 @@ TEST(ScanDir, AnInterruptWaitsForTheLineOfTheRemovalInHand) {
   Os.AddFile("T/c.tmp");
   Os.InterruptOnRemove("T/b.tmp");
   TKerv Kerv(Os);
-  Kerv.ScanDir("T/");
+  Kerv.ScanDir(Native("T/"));
   ASSERT_TRUE(Os.Interrupted);
-  EXPECT_EQ((Strings{"T/a.tmp", "T/b.tmp"}), Os.RemovedAtInterrupt);
-  EXPECT_EQ("File T/a.tmp deleted!\nFile T/b.tmp deleted!\n", Os.OutAtInterrupt);
+  EXPECT_EQ((Strings{Native("T/a.tmp"), Native("T/b.tmp")}), Os.RemovedAtInterrupt);
+  EXPECT_EQ(Native("File T/a.tmp deleted!\nFile T/b.tmp deleted!\n"), Os.OutAtInterrupt);
 }
 
 // Ancestors beyond the limit give their handles back and take them again on
 // the way up, so a deep tree needs no more handles than a shallow one.
 TEST(ScanDir, HoldsAFixedNumberOfDirectoriesWhateverTheDepth) {
   TFakePlatform Os;
-  std::string Path = "T/";
+  std::string Path = Native("T/");
   for (int Depth = 0; Depth < 200; ++Depth) {
     Os.AddFile(Path + "f.tmp", 1);
-    Path += "d/";
+    Path += Native("d/");
   }
   Os.AddFile(Path + "bottom.tmp", 1);
   TKerv Kerv(Os);
   Kerv.Recurse = true;
-  EXPECT_EQ(0, Kerv.ScanDir("T/"));
+  EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
   EXPECT_EQ(201, Kerv.DeletedFiles);
   EXPECT_EQ(Path + "bottom.tmp", Os.Removed[200]);
   EXPECT_EQ(static_cast<int>(HeldDirectoryLimit), Os.HeldMost);
@@ -190,28 +190,28 @@ TEST(ScanDir, PrintsPathsFromTheDirectoryAsGiven) {
   TKerv Kerv(Os);
   Kerv.Recurse = Kerv.Simulate = true;
   EXPECT_EQ(0, Kerv.ScanDir(""));  // the current directory: bare names
-  EXPECT_EQ("File a.tmp deleted!\nFile sub/b.tmp deleted!\n", Os.Out);
+  EXPECT_EQ(Native("File a.tmp deleted!\nFile sub/b.tmp deleted!\n"), Os.Out);
 }
 
 // The question before each deletion, over a.tmp, sub/b.tmp and c.tmp: the
 // keys pressed, what goes, what is printed, and the result.
 TEST(ScanDir, AnswersToTheQuestion) {
-  const std::string A = "Delete file T/a.tmp ? [Yes/No/X/Quit] ";
-  const std::string B = "Delete file T/sub/b.tmp ? [Yes/No/X/Quit] ";
-  const std::string C = "Delete file T/c.tmp ? [Yes/No/X/Quit] ";
-  const std::string GoneA = "File T/a.tmp deleted!\n", GoneB = "File T/sub/b.tmp deleted!\n",
-                    GoneC = "File T/c.tmp deleted!\n";
+  const std::string A = "Delete file " + Native("T/a.tmp") + " ? [Yes/No/X/Quit] ";
+  const std::string B = "Delete file " + Native("T/sub/b.tmp") + " ? [Yes/No/X/Quit] ";
+  const std::string C = "Delete file " + Native("T/c.tmp") + " ? [Yes/No/X/Quit] ";
+  const std::string GoneA = Native("File T/a.tmp deleted!\n"), GoneB = Native("File T/sub/b.tmp deleted!\n"),
+                    GoneC = Native("File T/c.tmp deleted!\n");
   struct Row { const char* What; std::vector<int> Keys; Strings Removed; std::string Out; int Result; };
   const Row Rows[] = {
-      {"yes, no, yes", {'y', 'N', 'Y'}, {"T/a.tmp", "T/c.tmp"},
+      {"yes, no, yes", {'y', 'N', 'Y'}, {Native("T/a.tmp"), Native("T/c.tmp")},
        A + "Y\n" + GoneA + B + "N\n" + C + "Y\n" + GoneC, 0},
       // X answers this question and every later one, in every directory.
-      {"all", {'x'}, {"T/a.tmp", "T/sub/b.tmp", "T/c.tmp"}, A + "X\n" + GoneA + GoneB + GoneC, 0},
-      {"no, then all", {'n', 'X'}, {"T/sub/b.tmp", "T/c.tmp"}, A + "N\n" + B + "X\n" + GoneB + GoneC, 0},
-      {"quit", {'y', 'q'}, {"T/a.tmp"}, A + "Y\n" + GoneA + B + "Q\n", 1},
+      {"all", {'x'}, {Native("T/a.tmp"), Native("T/sub/b.tmp"), Native("T/c.tmp")}, A + "X\n" + GoneA + GoneB + GoneC, 0},
+      {"no, then all", {'n', 'X'}, {Native("T/sub/b.tmp"), Native("T/c.tmp")}, A + "N\n" + B + "X\n" + GoneB + GoneC, 0},
+      {"quit", {'y', 'q'}, {Native("T/a.tmp")}, A + "Y\n" + GoneA + B + "Q\n", 1},
       {"ctrl-c quits without echo", {'n', 3}, {}, A + "N\n" + B, 1},
       // Other keys are passed over silently; the question is not repeated.
-      {"ignored keys", {'\r', ' ', '7', OtherKey, 'z', 'Y', 'n', 'n'}, {"T/a.tmp"},
+      {"ignored keys", {'\r', ' ', '7', OtherKey, 'z', 'Y', 'n', 'n'}, {Native("T/a.tmp")},
        A + "Y\n" + GoneA + B + "N\n" + C + "N\n", 0},
       {"no console", {}, {}, A + "\n", 1},
   };
@@ -224,7 +224,7 @@ TEST(ScanDir, AnswersToTheQuestion) {
     Os.Keys.assign(R.Keys.begin(), R.Keys.end());
     TKerv Kerv(Os);
     Kerv.Ask = Kerv.Recurse = true;
-    EXPECT_EQ(R.Result, Kerv.ScanDir("T/"));
+    EXPECT_EQ(R.Result, Kerv.ScanDir(Native("T/")));
     EXPECT_EQ(R.Removed, Os.Removed);
     EXPECT_EQ(R.Out, Os.Out);
     EXPECT_EQ(static_cast<std::int64_t>(R.Removed.size()), Kerv.DeletedFiles);
