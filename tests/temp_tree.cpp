@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -81,11 +82,77 @@ std::vector<std::string> TTempTree::Files() const {
   return Result;
 }
 
+const char* WineProgram() {
+  const char* Exe = std::getenv("KERV32_WINE_PROGRAM");
+  return Exe && *Exe ? Exe : nullptr;
+}
+
+std::string WindowsPath(const std::string& Path) {
+  std::string Result = "Z:" + Path;
+  std::replace(Result.begin(), Result.end(), '/', '\\');
+  return Result;
+}
+
+namespace {
+
+std::string Upper(std::string Text) {
+  for (char& C : Text) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+  return Text;
+}
+
+void ReplaceAll(std::string& Text, const std::string& From, const std::string& To) {
+  if (From.empty()) return;
+  for (std::size_t At = 0; (At = Text.find(From, At)) != std::string::npos; At += To.size())
+    Text.replace(At, From.size(), To);
+}
+
+// A Windows program's output as its POSIX twin would print it.
+void FromWindows(std::string& Text, const std::vector<std::pair<std::string, std::string>>& Paths, std::string& Err) {
+  for (std::size_t I = 0; I < Text.size(); ++I)
+    if (Text[I] == '\n' && (I == 0 || Text[I - 1] != '\r')) {
+      Err += "[a line ended without CR LF]";
+      break;
+    }
+  ReplaceAll(Text, "\r\n", "\n");
+  for (const auto& [Windows, Posix] : Paths) ReplaceAll(Text, Windows, Posix);
+  // What remains of backslashes are the separators the sweep added.
+  std::size_t Line = 0;
+  while (Line < Text.size()) {
+    std::size_t End = Text.find('\n', Line);
+    if (End == std::string::npos) End = Text.size();
+    if (Text.compare(Line, 5, "File ") == 0 || Text.compare(Line, 12, "Delete file ") == 0)
+      std::replace(Text.begin() + static_cast<std::ptrdiff_t>(Line), Text.begin() + static_cast<std::ptrdiff_t>(End), '\\', '/');
+    Line = End + 1;
+  }
+}
+
+}  // namespace
+
 TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& Options) {
   std::string Program = KERV32_PROGRAM;
   std::vector<std::string> Copy = Args;
+  std::vector<std::pair<std::string, std::string>> Paths;  // Windows form, POSIX form; longest first
   std::vector<char*> Argv;
-  Argv.push_back(Program.data());
+  std::string Wine = "/usr/bin/wine", Exe;
+  if (const char* WineExe = WineProgram()) {
+    Exe = WineExe;
+    Argv.push_back(Wine.data());
+    Argv.push_back(Exe.data());
+    for (std::string& Arg : Copy) {
+      const std::size_t At = Arg.find("/tmp/kerv32-test-");
+      if (At == std::string::npos) continue;
+      const std::string Posix = Arg.substr(At);
+      const std::string Directory = Posix.substr(0, Posix.rfind('/') + 1);
+      Arg = Arg.substr(0, At) + WindowsPath(Posix);
+      Paths.emplace_back(WindowsPath(Posix), Posix);
+      Paths.emplace_back(Upper(WindowsPath(Directory)), Directory);
+      Paths.emplace_back(WindowsPath(Directory), Directory);
+    }
+    std::sort(Paths.begin(), Paths.end(), [](const auto& A, const auto& B) { return A.first.size() > B.first.size(); });
+    ::setenv("WINEDEBUG", "-all", 1);
+  } else {
+    Argv.push_back(Program.data());
+  }
   for (std::string& Arg : Copy) Argv.push_back(Arg.data());
   Argv.push_back(nullptr);
 
@@ -138,6 +205,10 @@ TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& O
   ::wait4(Child, &Status, 0, &Usage);
   Result.PeakKiB = Usage.ru_maxrss;
   Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+  if (WineProgram() && !Options.Raw) {
+    FromWindows(Result.Out, Paths, Result.Err);
+    FromWindows(Result.Err, Paths, Result.Err);
+  }
   return Result;
 }
 

@@ -41,8 +41,21 @@ struct TRunOptions {
   std::string Directory;        // working directory; empty: this one
   std::string OutFile;          // standard output to this file instead of a pipe
   long DescriptorLimit = 0;     // RLIMIT_NOFILE when not 0
+  bool Raw = false;             // a Windows program's output as it is, untranslated
 };
 
+// Runs the program. With KERV32_WINE_PROGRAM set to a kerv32.exe, that
+// program runs under Wine instead, and what differs on Windows is
+// translated both ways, so that one test serves both: arguments under the
+// temporary directory become "Z:\\..." paths, and in the output the
+// upper-cased directories and backslashes become those paths again and
+// every CR LF a newline. A bare newline in a Windows program's output is a
+// fault, reported in Err.
 TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& Options = {});
+
+// The kerv32.exe the tests run under Wine, or null: they run kerv32.
+const char* WineProgram();
+// A path under the temporary directory as Wine's Windows programs name it.
+std::string WindowsPath(const std::string& Path);
 
 }  // namespace kerv::testing

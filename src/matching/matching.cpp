@@ -204,7 +204,7 @@ bool stringList::HasLiteral(std::string_view Key) const {
   for (std::size_t Slot = Hash & Mask;; Slot = (Slot + 1) & Mask) {
     const std::uint64_t Entry = Table[Slot];
     if (Entry == 0) return false;
-    if (Entry >> 32 == Hash && SameKey(Key, Item(KeyPool, KeyStarts, (Entry & 0xffffffffu) - 1))) return true;
+    if (Entry >> 32 == Hash && SameKey(Key, Item(KeyPool, KeyStarts, static_cast<std::size_t>(Entry & 0xffffffffu) - 1))) return true;
   }
 }
 
@@ -225,7 +225,7 @@ void stringList::GrowTable() {
   const std::size_t Mask = Bigger.size() - 1;
   for (const std::uint64_t Entry : Table) {
     if (Entry == 0) continue;
-    std::size_t Slot = (Entry >> 32) & Mask;
+    std::size_t Slot = static_cast<std::size_t>(Entry >> 32) & Mask;
     while (Bigger[Slot] != 0) Slot = (Slot + 1) & Mask;
     Bigger[Slot] = Entry;
   }

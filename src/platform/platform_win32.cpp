@@ -15,6 +15,7 @@
 #include <io.h>
 
 #include <cstring>
+#include <vector>
 
 namespace kerv {
 
@@ -138,33 +139,33 @@ class TWin32Listing final : public TDirListing {
 public:
   TWin32Listing(HANDLE Find, std::wstring Directory, const WIN32_FIND_DATAW& First)
       : Find(Find), Directory(std::move(Directory)), Data(First) {}
-  ~TWin32Listing() override { FindClose(Find); }
+  ~TWin32Listing() override {
+    if (Find != INVALID_HANDLE_VALUE) FindClose(Find);
+  }
 
   bool Next(TDirEntry& Entry, TFsStatus& Status) override {
-    if (!Started) {
-      Started = true;
-    } else if (!FindNextFileW(Find, &Data)) {
-      const DWORD Code = GetLastError();
-      if (Code != ERROR_NO_MORE_FILES) Status = FromCode(Code);
+    if (Find == INVALID_HANDLE_VALUE) {  // released: the rest is in memory
+      if (SavedPos >= Saved.size()) return false;
+      Current = std::move(Saved[SavedPos++]);
+    } else if (!ReadNext(Status)) {
       return false;
     }
-    Name = Narrow(Data.cFileName);
-    Entry.Name = Name.c_str();
-    Entry.NameLength = Name.size();
-    Entry.IsDirectory = (Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    Entry.Name = Current.Name.c_str();
+    Entry.NameLength = Current.Name.size();
+    Entry.IsDirectory = (Current.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return true;
   }
 
   std::unique_ptr<TDirListing> OpenChild(const char* ChildName, TFsStatus& Status) override {
     // A junction or a directory link is a directory that is never entered.
-    if (IsCurrent(ChildName) && (Data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
+    if (IsCurrent(ChildName) && (Current.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
     return Open(ChildPath(ChildName), Status);
   }
 
   TFsStatus InspectChild(const char* ChildName, TFileInfo& Info) override {
     if (IsCurrent(ChildName)) {  // the listing's record has it all
-      Info.Size = (static_cast<std::uint64_t>(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow;
-      Info.ReadOnly = (Data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+      Info.Size = Current.Size;
+      Info.ReadOnly = (Current.Attributes & FILE_ATTRIBUTE_READONLY) != 0;
       return {};
     }
     WIN32_FILE_ATTRIBUTE_DATA Attributes;
@@ -179,8 +180,19 @@ public:
     return {};
   }
 
-  // A search handle is no scarce descriptor: the listing keeps it.
-  TFsStatus Release() override { return {}; }
+  // Every operation goes by full path, so a released listing needs no
+  // handle back: the entries still to come wait in memory.
+  TFsStatus Release() override {
+    if (Find == INVALID_HANDLE_VALUE) return {};
+    const TEntry InHand = Current;
+    TFsStatus Status;
+    while (ReadNext(Status)) Saved.push_back(std::move(Current));
+    Current = InHand;
+    if (Status.Failed()) return Status;
+    FindClose(Find);
+    Find = INVALID_HANDLE_VALUE;
+    return {};
+  }
   TFsStatus Reacquire(TDirListing&) override { return {}; }
 
   static std::unique_ptr<TDirListing> Open(const std::wstring& Directory, TFsStatus& Status) {
@@ -194,22 +206,44 @@ public:
   }
 
 private:
-  bool IsCurrent(const char* ChildName) const { return Name == ChildName; }
+  struct TEntry {
+    std::string Name;   // in the code page, as the rest of the program sees it
+    std::wstring Wide;  // its own name, which the code page may not spell
+    DWORD Attributes = 0;
+    std::uint64_t Size = 0;
+  };
 
-  // The entry in hand goes by its own wide name, which the code page may
-  // not be able to spell.
+  bool ReadNext(TFsStatus& Status) {
+    if (!Started) {
+      Started = true;
+    } else if (!FindNextFileW(Find, &Data)) {
+      const DWORD Code = GetLastError();
+      if (Code != ERROR_NO_MORE_FILES) Status = FromCode(Code);
+      return false;
+    }
+    Current.Name = Narrow(Data.cFileName);
+    Current.Wide = Data.cFileName;
+    Current.Attributes = Data.dwFileAttributes;
+    Current.Size = (static_cast<std::uint64_t>(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow;
+    return true;
+  }
+
+  bool IsCurrent(const char* ChildName) const { return Current.Name == ChildName; }
+
   std::wstring ChildPath(const char* ChildName) const {
     std::wstring Path = Directory;
     if (Path.empty() || Path.back() != L'\\') Path += L'\\';
-    Path += IsCurrent(ChildName) ? std::wstring(Data.cFileName) : Wide(ChildName);
+    Path += IsCurrent(ChildName) ? Current.Wide : Wide(ChildName);
     return Path;
   }
 
   HANDLE Find;
   std::wstring Directory;
   WIN32_FIND_DATAW Data;
-  std::string Name;
   bool Started = false;
+  TEntry Current;
+  std::vector<TEntry> Saved;
+  std::size_t SavedPos = 0;
 };
 
 class TWin32Input final : public TInputFile {
