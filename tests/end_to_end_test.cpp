@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "expected_text.h"
 #include "temp_tree.h"
 
 namespace kerv::testing {
@@ -23,10 +24,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-const char* const Usage =
-    "\nKERV32 (Win32) 3.2 Jul 21 1999\n\nMulti-pattern file remover\n\n"
-    "Usage: KERV [options] [d:][path]filename [&|!] [filename] [@filelist]...\n"
-    "options:\n\n  -Q ask before delete file\n  -R recourse subdirectories\n  -S simulate\n\n";
+const char* const Usage = UsageText;
 
 std::string Summary(bool Complete, const std::string& Files, const std::string& Bytes) {
   return std::string("\nAction ") + (Complete ? "" : "in") + "complete!\n\nTotal deleted : " + Files +

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "expected_text.h"
 #include "fake_platform.h"
 
 namespace kerv {
@@ -11,10 +12,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-const char* const Usage =
-    "\nKERV32 (Win32) 3.2 Jul 21 1999\n\nMulti-pattern file remover\n\n"
-    "Usage: KERV [options] [d:][path]filename [&|!] [filename] [@filelist]...\n"
-    "options:\n\n  -Q ask before delete file\n  -R recourse subdirectories\n  -S simulate\n\n";
+const char* const Usage = kerv::testing::UsageText;
 
 int RunWith(TKerv& Kerv, std::vector<const char*> Args) {
   Args.insert(Args.begin(), "kerv32");
