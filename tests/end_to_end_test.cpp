@@ -245,6 +245,20 @@ TEST(Windows, OutputAsWindowsWritesIt) {
   EXPECT_EQ((Strings{"KEEP1.TMP"}), Tree.Files());
 }
 
+// Wine shows a POSIX link to a directory as a directory link (a reparse
+// point): kerv32.exe passes it over like a directory it does not enter.
+TEST(Windows, DirectoryLinksAreNotEntered) {
+  if (!WineProgram()) GTEST_SKIP() << "runs the Windows build under Wine";
+  TTempTree Tree;
+  Tree.File("outside/precious.tmp");
+  Tree.File("t/a.tmp");
+  Tree.Link("t/dirlink", Tree / "outside");
+  const TRunResult R = RunProgram({"-R", Tree / "t/*.*"});
+  EXPECT_EQ(0, R.Status) << R.Err;
+  EXPECT_EQ(Summary(true, "     1", "       0"), R.Out.substr(R.Out.find('\n') + 1));
+  EXPECT_EQ((Strings{"outside/precious.tmp", "t/dirlink"}), Tree.Files());
+}
+
 // Each bad input gives one clear message, status 1 and the summary, and
 // deletes nothing.
 TEST(Program, BadInput) {
