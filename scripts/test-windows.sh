@@ -23,4 +23,8 @@ shared='Program.NoArgumentsShowsUsage:Program.HelpAloneDeletesNothing:MixedTree.
 shared+=':Program.OperatorsAndListFiles:Program.UnreadableListFileDeletesNothing'
 shared+=':Program.OptionAfterBaseSpecIsASpec:Program.BadInput:Program.DeepTreeUnderADescriptorLimit'
 shared+=':Question.NoTerminalMeansQuit:Windows.*'
-KERV32_WINE_PROGRAM="$PWD/build/windows-x64/kerv32.exe" build/debug/tests/kerv32_tests --gtest_filter="$shared"
+log=$(mktemp)
+KERV32_WINE_PROGRAM="$PWD/build/windows-x64/kerv32.exe" build/debug/tests/kerv32_tests --gtest_filter="$shared" | tee "$log"
+passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\./\1/p' "$log")
+rm -f "$log"
+echo "windows end-to-end: ${passed:-0} passed, 0 failed"
