@@ -62,8 +62,9 @@ TEST(Hardening, DirectoryOfAHundredThousandEntries) {
   TTempTree Tree;
   const int Dir = ::open(Tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
   for (int I = 0; I < 100000; ++I) {
-    const std::string Name = "f" + std::to_string(I) + (I % 4 == 0 ? ".keep" : ".tmp");
-    ::close(::openat(Dir, Name.c_str(), O_WRONLY | O_CREAT, 0644));
+    char Name[32];
+    std::snprintf(Name, sizeof Name, "f%d%s", I, I % 4 == 0 ? ".keep" : ".tmp");
+    ::close(::openat(Dir, Name, O_WRONLY | O_CREAT, 0644));
   }
   ::close(Dir);
   const TRunResult R = RunProgram({Tree / "*.tmp"});
@@ -104,7 +105,7 @@ TEST(Hardening, HugeListFile) {
     for (int I = 0; I < 1200000; ++I) std::fprintf(List, "keep%07d.txt\r\n", I);
     std::fclose(List);
   }
-  const TRunResult R = RunProgram({Tree / "t/*.*", "!", "@" + Tree / "keep.lst"});
+  const TRunResult R = RunProgram({Tree / "t/*.*", "!", std::string("@") + (Tree / "keep.lst")});
   EXPECT_EQ(0, R.Status);
   EXPECT_EQ((Strings{"keep.lst", "t/keep0000000.txt", "t/keep1199999.txt"}), Tree.Files());
   EXPECT_LT(R.PeakKiB, 512 * 1024) << "peak memory for a 20 MB list";
