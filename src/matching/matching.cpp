@@ -147,10 +147,15 @@ TSpec::TSpec(std::string_view Text) : Name(SplitPath(Text).Name), Extension(Spli
 }
 
 bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec) {
-  if (Spec.IsSuffix) {
+  // The ending decides unless a drive ("x:") reaches into it; where double-
+  // byte characters exist, a dot may be a trail byte, so the halves decide.
+  if (Spec.IsSuffix && !HasLeadBytes) {
     const std::string_view Whole = Parts.Whole();
     const std::size_t Length = Spec.Extension.Upper.size();
-    return Whole.size() >= Length && EqualsUpper(Whole.substr(Whole.size() - Length), Spec.Extension.Upper);
+    const std::size_t DriveLength = Whole.size() >= 2 && Whole[1] == ':' ? 2 : 0;
+    if (Whole.size() >= Length + DriveLength)
+      return EqualsUpper(Whole.substr(Whole.size() - Length), Spec.Extension.Upper);
+    if (DriveLength == 0) return false;
   }
   const TNameHalves& Halves = Parts.Halves();
   return Spec.Name.Matches(Halves.Name) && Spec.Extension.Matches(Halves.Extension);

@@ -166,8 +166,9 @@ namespace {
 // with the general rules on every string made of the characters that matter.
 TEST(SplitName, AgreesWithSplitPath) {
   const char Alphabet[] = {'a', '.', '/', '\\', ':', 'B'};
-  const TSpec Suffix("*.Ba"), Dot("*.");
+  const TSpec Suffix("*.Ba"), Dot("*."), Colon("*.:");
   ASSERT_TRUE(Suffix.IsSuffix);
+  ASSERT_TRUE(Colon.IsSuffix);
   std::string Name;
   for (int Code = 0; Code < 6 * 6 * 6 * 6 * 6 * 6 * 6; ++Code) {
     Name.clear();
@@ -178,8 +179,8 @@ TEST(SplitName, AgreesWithSplitPath) {
     ASSERT_EQ(Path.Name, Parts.Name);
     ASSERT_EQ(Path.Extension, Parts.Extension);
     ASSERT_EQ(std::string(Path.Name) + std::string(Path.Extension), Parts.Both);
-    for (const TSpec* Spec : {&Suffix, &Dot})
-      ASSERT_EQ(MatchPart(Path.Name, "*") && MatchPart(Path.Extension, Spec == &Dot ? "." : ".BA"),
+    for (const auto& [Spec, Extension] : {std::pair{&Suffix, ".BA"}, {&Dot, "."}, {&Colon, ".:"}})
+      ASSERT_EQ(MatchPart(Path.Name, "*") && MatchPart(Path.Extension, Extension),
                 MatchesPattern(TNameParts(Name), *Spec));
   }
 }
