@@ -1,5 +1,6 @@
 // The built program over real trees: exact output, status and the files left.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -378,6 +379,10 @@ TEST(Program, SignalsKeepLinesAndRemovalsTogether) {
     }
     ::close(OutPipe[1]);
     ::close(ErrPipe[1]);
+    // The first line comes at once; then the pipe soon fills and the sweep
+    // blocks on it, however slow the machine.
+    pollfd FirstLine{OutPipe[0], POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&FirstLine, 1, 10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::kill(Child, R.Signal);
     std::string Out, Err;
