@@ -10,10 +10,15 @@ export WINEDEBUG=-all
 
 cmake --workflow --preset windows-x86
 
-# Start Wine's prefix and its services once, detached, so that each test's
-# process starts in a tenth of a second and no service holds a test's pipes.
-wineboot --init >/dev/null 2>&1 </dev/null || true
+# Wine, set up so that each test's process starts in a tenth of a second and
+# no Wine service holds a test's pipes open: make the prefix (one program,
+# whose server then ends), start a server that stays, and start the services
+# under it through one more program, detached. (wineboot --init would update
+# a prefix that exists already, restarting its services during the tests.)
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true
 wineserver -p >/dev/null 2>&1 </dev/null || true
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 
 cmake --workflow --preset windows-x64
 

@@ -117,6 +117,7 @@ TEST_F(MixedTree, WithoutRecurseSubdirectoriesStay) {
 
 TEST_F(MixedTree, CurrentDirectoryGivesBareNames) {
   const TRunResult R = RunProgram({"-R", "-S", "*.tmp"}, {Tree.Root(), "", 0});
+  ASSERT_EQ(0, R.Status) << R.Err;
   EXPECT_EQ((Strings{"File B.TMP deleted!", "File Sub/Deeper/g.tmp deleted!", "File Sub/f.TMP deleted!",
                      "File a.tmp deleted!", "File c.Tmp deleted!"}),
             SortedLines(R.Out));

@@ -128,34 +128,10 @@ void FromWindows(std::string& Text, const std::vector<std::pair<std::string, std
 
 }  // namespace
 
-TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& Options) {
-  std::string Program = KERV32_PROGRAM;
-  std::vector<std::string> Copy = Args;
-  std::vector<std::pair<std::string, std::string>> Paths;  // Windows form, POSIX form; longest first
-  std::vector<char*> Argv;
-  std::string Wine = "/usr/bin/wine", Exe;
-  if (const char* WineExe = WineProgram()) {
-    Exe = WineExe;
-    Argv.push_back(Wine.data());
-    Argv.push_back(Exe.data());
-    for (std::string& Arg : Copy) {
-      const std::size_t At = Arg.find("/tmp/kerv32-test-");
-      if (At == std::string::npos) continue;
-      const std::string Posix = Arg.substr(At);
-      const std::string Directory = Posix.substr(0, Posix.rfind('/') + 1);
-      Arg = Arg.substr(0, At) + WindowsPath(Posix);
-      Paths.emplace_back(WindowsPath(Posix), Posix);
-      Paths.emplace_back(Upper(WindowsPath(Directory)), Directory);
-      Paths.emplace_back(WindowsPath(Directory), Directory);
-    }
-    std::sort(Paths.begin(), Paths.end(), [](const auto& A, const auto& B) { return A.first.size() > B.first.size(); });
-    ::setenv("WINEDEBUG", "-all", 1);
-  } else {
-    Argv.push_back(Program.data());
-  }
-  for (std::string& Arg : Copy) Argv.push_back(Arg.data());
-  Argv.push_back(nullptr);
+namespace {
 
+// One run of Argv with the options' directory, output and limits.
+TRunResult Launch(std::vector<char*>& Argv, const TRunOptions& Options) {
   int OutPipe[2], ErrPipe[2];
   if (::pipe(OutPipe) != 0 || ::pipe(ErrPipe) != 0) throw std::runtime_error("pipe failed");
   const pid_t Child = ::fork();
@@ -205,6 +181,46 @@ TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& O
   ::wait4(Child, &Status, 0, &Usage);
   Result.PeakKiB = Usage.ru_maxrss;
   Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+  return Result;
+}
+
+}  // namespace
+
+TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& Options) {
+  std::string Program = KERV32_PROGRAM;
+  std::vector<std::string> Copy = Args;
+  std::vector<std::pair<std::string, std::string>> Paths;  // Windows form, POSIX form; longest first
+  std::vector<char*> Argv;
+  std::string Wine = "/usr/bin/wine", Exe;
+  if (const char* WineExe = WineProgram()) {
+    Exe = WineExe;
+    Argv.push_back(Wine.data());
+    Argv.push_back(Exe.data());
+    for (std::string& Arg : Copy) {
+      const std::size_t At = Arg.find("/tmp/kerv32-test-");
+      if (At == std::string::npos) continue;
+      const std::string Posix = Arg.substr(At);
+      const std::string Directory = Posix.substr(0, Posix.rfind('/') + 1);
+      Arg = Arg.substr(0, At) + WindowsPath(Posix);
+      Paths.emplace_back(WindowsPath(Posix), Posix);
+      Paths.emplace_back(Upper(WindowsPath(Directory)), Directory);
+      Paths.emplace_back(WindowsPath(Directory), Directory);
+    }
+    std::sort(Paths.begin(), Paths.end(), [](const auto& A, const auto& B) { return A.first.size() > B.first.size(); });
+    ::setenv("WINEDEBUG", "-all", 1);
+  } else {
+    Argv.push_back(Program.data());
+  }
+  for (std::string& Arg : Copy) Argv.push_back(Arg.data());
+  Argv.push_back(nullptr);
+
+  TRunResult Result;
+  // Now and then Wine fails to start a program at all, with no output: such a
+  // launch is tried again. kerv32 itself always prints something.
+  for (int Try = 0; Try < 3; ++Try) {
+    Result = Launch(Argv, Options);
+    if (!WineProgram() || !Result.Out.empty() || !Result.Err.empty()) break;
+  }
   if (WineProgram() && !Options.Raw) {
     FromWindows(Result.Out, Paths, Result.Err);
     FromWindows(Result.Err, Paths, Result.Err);
