@@ -12,10 +12,10 @@ std::vector<std::string> Components(const std::string& Path) {
   std::vector<std::string> Result;
   std::size_t Start = 0;
   while (Start <= Path.size()) {
-    std::size_t Stop = Path.find_first_of("/\\", Start);
+    std::size_t Stop = Path.find_first_of(BackslashSeparates ? "/\\" : "/", Start);
     if (Stop == std::string::npos) Stop = Path.size();
     const std::string Name = Path.substr(Start, Stop - Start);
-    if (Name.size() == 2 && Name[1] == ':') {
+    if (HasDrives && Name.size() == 2 && Name[1] == ':') {
       // a drive: the fake has one
     } else if (Name == "..") {
       if (!Result.empty()) Result.pop_back();
@@ -83,6 +83,8 @@ public:
     if (Child->IsLink || Child->MountRoot) return nullptr;
     return std::make_unique<TFakeListing>(Os, *Child, ChildPath + PathSeparator);
   }
+
+  bool IsRoot() const override { return &Node == Os.Root.get(); }
 
   TFsStatus InspectChild(const char* Name, TFileInfo& Info) override {
     Check();
@@ -225,10 +227,22 @@ std::unique_ptr<TInputFile> TFakePlatform::OpenInput(const std::string& Name, TF
 }
 
 bool TFakePlatform::WriteOut(std::string_view Text) {
-  if (WriteFailAt >= 0 && Writes++ >= WriteFailAt) OutFailure = WriteFailure;
   if (OutFailure.Failed()) return false;
+  if (WriteFailAt >= 0 && Writes++ >= WriteFailAt) {
+    OutFailure = WriteFailure;
+    Lost = Text;
+    return false;
+  }
   Out += Text;
   return true;
+}
+
+TFsStatus TFakePlatform::ReserveOut(std::size_t Length) {
+  if (OutFailure.Failed()) return OutFailure;
+  ReservedMost = std::max(ReservedMost, Length);
+  if (ReserveFailAt >= 0 && Reservations >= ReserveFailAt) return ReserveFailure;
+  ++Reservations;
+  return {};
 }
 
 void TFakePlatform::ReleaseInterrupts() {

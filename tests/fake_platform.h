@@ -53,6 +53,8 @@ public:
   void FailOpen(const std::string& Path, TFsError Error, int Code = 0) { OpenFailures[Native(Path)] = {Error, Code}; }
   // Standard output fails from the Count-th write on.
   void FailWritesFrom(int Count, TFsError Error, int Code) { WriteFailAt = Count; WriteFailure = {Error, Code}; }
+  // Room on standard output cannot be had from the Count-th reservation on.
+  void FailReservationsFrom(int Count, TFsError Error, int Code) { ReserveFailAt = Count; ReserveFailure = {Error, Code}; }
   // An interrupt arrives while Path is being removed.
   void InterruptOnRemove(const std::string& Path) { InterruptPath = Native(Path); }
 
@@ -91,8 +93,16 @@ public:
   }
   bool WriteOut(std::string_view Text) override;
   bool FlushOut() override { return !OutFailure.Failed(); }
+  TFsStatus ReserveOut(std::size_t Length) override;
   TFsStatus OutputError() const override { return OutFailure; }
-  void WriteErr(std::string_view Text) override { Err += Text; }
+  // As the platforms do: what standard output did not take comes first.
+  void WriteErr(std::string_view Text) override {
+    Err += Lost;
+    Lost.clear();
+    Err += Text;
+  }
+  int Reservations = 0;
+  std::size_t ReservedMost = 0;  // the largest Length asked for
   void InstallBreakHandler() override { ++HandlerInstalls; }
   void RestoreBreakHandler() override { ++HandlerRestores; }
 
@@ -112,6 +122,9 @@ private:
   int WriteFailAt = -1;
   TFsStatus WriteFailure;
   TFsStatus OutFailure;
+  std::string Lost;  // text of a failed write, for standard error
+  int ReserveFailAt = -1;
+  TFsStatus ReserveFailure;
   std::string InterruptPath;
   bool InterruptPending = false;
   int HoldDepth = 0;

@@ -74,19 +74,22 @@ TEST(Hardening, DirectoryOfAHundredThousandEntries) {
 }
 
 // Names with a newline, backslashes, bytes that are not UTF-8, a leading
-// dash and spaces are names like any other: matched by the rules, printed as
-// they are, removed exactly. A backslash separates like a slash in a spec,
-// so "x.tmp\y" has no extension and "a\b.tmp" ends in ".tmp".
+// dash and spaces are names like any other: matched by the rules, removed
+// exactly, and printed with control bytes and backslashes escaped. A
+// backslash is an ordinary character, so "x.tmp\y" ends in ".tmp\y".
 TEST(Hardening, OddNames) {
   TTempTree Tree;
-  const Strings Doomed = {"new\nline.tmp", "a\\b.tmp", "\xff\xfe.tmp", "-R.tmp", "with space.tmp", " .tmp"};
+  struct Doomed { std::string Name, Printed; };
+  const Doomed Gone[] = {{"new\nline.tmp", "new\\012line.tmp"}, {"a\\b.tmp", "a\\134b.tmp"},
+                         {"\xff\xfe.tmp", "\xff\xfe.tmp"}, {"-R.tmp", "-R.tmp"},
+                         {"with space.tmp", "with space.tmp"}, {" .tmp", " .tmp"}};
   const Strings Kept = {"x.tmp\\y", "plain.txt", "\xe9t\xe9.TXT"};
-  for (const std::string& F : Doomed) Tree.File("t/" + F, 1);
+  for (const Doomed& F : Gone) Tree.File("t/" + F.Name, 1);
   for (const std::string& F : Kept) Tree.File("t/" + F, 1);
   const TRunResult R = RunProgram({Tree / "t/*.tmp"});
   EXPECT_EQ(0, R.Status);
-  for (const std::string& F : Doomed)
-    EXPECT_NE(std::string::npos, R.Out.find("File " + Tree / "t/" + F + " deleted!\n")) << F;
+  for (const Doomed& F : Gone)
+    EXPECT_NE(std::string::npos, R.Out.find("File " + Tree / "t/" + F.Printed + " deleted!\n")) << F.Printed;
   Strings Expected;
   for (const std::string& F : Kept) Expected.push_back("t/" + F);
   std::sort(Expected.begin(), Expected.end());

@@ -8,7 +8,12 @@ namespace kerv {
 
 namespace {
 
-bool IsSeparator(char C) { return C == '\\' || C == '/'; }
+bool IsSeparator(char C) { return C == '/' || (BackslashSeparates && C == '\\'); }
+
+// "x:" at the start of a path names a drive where the platform has drives.
+std::size_t DriveLength(std::string_view Path) {
+  return HasDrives && Path.size() >= 2 && Path[1] == ':' && !IsLeadByte(static_cast<unsigned char>(Path[0])) ? 2 : 0;
+}
 
 // Part against a pattern that is upper-cased already.
 bool EqualsUpper(std::string_view Part, std::string_view Upper) {
@@ -59,12 +64,10 @@ void SplitAfterDrive(std::string_view Rest, TPathParts& Parts) {
 
 TPathParts SplitPath(std::string_view Path) {
   TPathParts Parts;
-  std::size_t DriveLength = 0;
   // A lead byte first makes the second byte its trail byte, never a colon.
-  if (Path.size() >= 2 && Path[1] == ':' && !IsLeadByte(static_cast<unsigned char>(Path[0])))
-    DriveLength = 2;
-  Parts.Drive = Path.substr(0, DriveLength);
-  SplitAfterDrive(Path.substr(DriveLength), Parts);
+  const std::size_t Drive = DriveLength(Path);
+  Parts.Drive = Path.substr(0, Drive);
+  SplitAfterDrive(Path.substr(Drive), Parts);
   return Parts;
 }
 
@@ -77,22 +80,22 @@ TNameHalves SplitName(std::string_view EntryName) {
     return {Parts.Name, Parts.Extension,
             EntryName.substr(EntryName.size() - Parts.Name.size() - Parts.Extension.size())};
   }
-  const std::size_t DriveLength = EntryName.size() >= 2 && EntryName[1] == ':' ? 2 : 0;
+  const std::size_t Drive = DriveLength(EntryName);
   // Back to the last dot: the extension is usually a few characters long.
   std::size_t Dot = EntryName.size();
-  while (Dot > DriveLength && EntryName[Dot - 1] != '.' && !IsSeparator(EntryName[Dot - 1])) --Dot;
+  while (Dot > Drive && EntryName[Dot - 1] != '.' && !IsSeparator(EntryName[Dot - 1])) --Dot;
   std::size_t Start = Dot;
-  if (Dot > DriveLength && EntryName[Dot - 1] == '.') {
+  if (Dot > Drive && EntryName[Dot - 1] == '.') {
     // Before the dot, only a separator matters; memchr scans for it fast.
     --Dot;
-    const char* Begin = EntryName.data() + DriveLength;
-    const std::size_t Length = Dot - DriveLength;
+    const char* Begin = EntryName.data() + Drive;
+    const std::size_t Length = Dot - Drive;
     const void* Slash = std::memchr(Begin, '/', Length);
-    const void* Backslash = std::memchr(Begin, '\\', Length);
-    Start = DriveLength;
+    const void* Backslash = BackslashSeparates ? std::memchr(Begin, '\\', Length) : nullptr;
+    Start = Drive;
     if (Slash || Backslash) {
       Start = Dot;
-      while (Start > DriveLength && !IsSeparator(EntryName[Start - 1])) --Start;
+      while (Start > Drive && !IsSeparator(EntryName[Start - 1])) --Start;
     }
   } else {
     Dot = std::string_view::npos;
@@ -152,10 +155,10 @@ bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec) {
   if (Spec.IsSuffix && !HasLeadBytes) {
     const std::string_view Whole = Parts.Whole();
     const std::size_t Length = Spec.Extension.Upper.size();
-    const std::size_t DriveLength = Whole.size() >= 2 && Whole[1] == ':' ? 2 : 0;
-    if (Whole.size() >= Length + DriveLength)
+    const std::size_t Drive = DriveLength(Whole);
+    if (Whole.size() >= Length + Drive)
       return EqualsUpper(Whole.substr(Whole.size() - Length), Spec.Extension.Upper);
-    if (DriveLength == 0) return false;
+    if (Drive == 0) return false;
   }
   const TNameHalves& Halves = Parts.Halves();
   return Spec.Name.Matches(Halves.Name) && Spec.Extension.Matches(Halves.Extension);

@@ -15,15 +15,17 @@ namespace kerv {
 // A path split into its four parts, each a view into the path that was
 // split. Concatenated in order they give the path back.
 struct TPathParts {
-  std::string_view Drive;      // "C:" when the second character is ':'
-  std::string_view Directory;  // up to and including the last '\' or '/'
+  std::string_view Drive;      // "C:" when the second character is ':' (Windows only)
+  std::string_view Directory;  // up to and including the last separator
   std::string_view Name;       // the last component without its extension
   std::string_view Extension;  // from the last '.' of the last component
 };
 
-// Splits Path. A last component "." or ".." belongs to the directory. Both
-// separators count; a ':' elsewhere than second, '*' and '?' are ordinary
-// characters. No part is cut, whatever its length.
+// Splits Path by the platform's rules: on Windows '\' and '/' separate and
+// "x:" first is a drive; on POSIX only '/' separates and there are no
+// drives. A last component "." or ".." belongs to the directory. A ':'
+// elsewhere, '*' and '?' are ordinary characters. No part is cut, whatever
+// its length.
 TPathParts SplitPath(std::string_view Path);
 
 // The halves of a directory entry's bare name, as SplitPath gives them.

@@ -2,38 +2,64 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/platform.h"
+
 namespace kerv {
 namespace {
 
-TEST(SplitPath, Parts) {
-  struct Row { const char* Path; const char* Drive; const char* Directory; const char* Name; const char* Extension; };
-  const Row Rows[] = {
-      {"C:\\DIR\\SUB\\*.TMP", "C:", "\\DIR\\SUB\\", "*", ".TMP"},
-      {"*.*", "", "", "*", ".*"},
-      {"C:", "C:", "", "", ""},
-      {"C:\\TEMP", "C:", "\\", "TEMP", ""},
-      {"C:TEMP\\X.Y", "C:", "TEMP\\", "X", ".Y"},
-      {"\\\\SRV\\SHR\\A.B", "", "\\\\SRV\\SHR\\", "A", ".B"},
-      {"DIR/FILE.EXT", "", "DIR/", "FILE", ".EXT"},
-      {"a.b.c", "", "", "a.b", ".c"},             // the last dot starts the extension
-      {"abc.", "", "", "abc", "."},
-      {".bashrc", "", "", "", ".bashrc"},
-      {"C:\\DIR\\..", "C:", "\\DIR\\..", "", ""},  // a last "." or ".." is a directory
-      {"X:Y:Z", "X:", "", "Y:Z", ""},             // only the second character makes a drive
-      {"..", "", "..", "", ""},
-      {"C:.", "C:", ".", "", ""},
-      {"dir.d/name", "", "dir.d/", "name", ""},   // a dot in the directory is not an extension
-      {"/tmp/a\\b.c", "", "/tmp/a\\", "b", ".c"},  // both separators count
-      {"a/...", "", "a/", "..", "."},             // three dots are a name
-      {"", "", "", "", ""},
-  };
-  for (const Row& R : Rows) {
+struct TSplitRow { const char* Path; const char* Drive; const char* Directory; const char* Name; const char* Extension; };
+
+void ExpectSplits(const std::vector<TSplitRow>& Rows) {
+  for (const TSplitRow& R : Rows) {
     SCOPED_TRACE(R.Path);
     const TPathParts P = SplitPath(R.Path);
     EXPECT_EQ(R.Drive, P.Drive);
     EXPECT_EQ(R.Directory, P.Directory);
     EXPECT_EQ(R.Name, P.Name);
     EXPECT_EQ(R.Extension, P.Extension);
+  }
+}
+
+TEST(SplitPath, Parts) {
+  ExpectSplits({
+      {"*.*", "", "", "*", ".*"},
+      {"DIR/FILE.EXT", "", "DIR/", "FILE", ".EXT"},
+      {"a.b.c", "", "", "a.b", ".c"},             // the last dot starts the extension
+      {"abc.", "", "", "abc", "."},
+      {".bashrc", "", "", "", ".bashrc"},
+      {"..", "", "..", "", ""},                    // a last "." or ".." is a directory
+      {"dir.d/name", "", "dir.d/", "name", ""},   // a dot in the directory is not an extension
+      {"a/...", "", "a/", "..", "."},             // three dots are a name
+      {"", "", "", "", ""},
+  });
+}
+
+// Where the platforms differ: Windows has drives and two separators; on
+// POSIX '\' and ':' are ordinary characters of a name.
+TEST(SplitPath, PlatformRules) {
+  if (BackslashSeparates) {
+    ExpectSplits({
+        {"C:\\DIR\\SUB\\*.TMP", "C:", "\\DIR\\SUB\\", "*", ".TMP"},
+        {"C:", "C:", "", "", ""},
+        {"C:\\TEMP", "C:", "\\", "TEMP", ""},
+        {"C:TEMP\\X.Y", "C:", "TEMP\\", "X", ".Y"},
+        {"\\\\SRV\\SHR\\A.B", "", "\\\\SRV\\SHR\\", "A", ".B"},
+        {"C:\\DIR\\..", "C:", "\\DIR\\..", "", ""},
+        {"X:Y:Z", "X:", "", "Y:Z", ""},            // only the second character makes a drive
+        {"C:.", "C:", ".", "", ""},
+        {"/tmp/a\\b.c", "", "/tmp/a\\", "b", ".c"},  // both separators count
+    });
+  } else {
+    ExpectSplits({
+        {"C:\\DIR\\SUB\\*.TMP", "", "", "C:\\DIR\\SUB\\*", ".TMP"},
+        {"C:", "", "", "C:", ""},
+        {"c:/foo.tmp", "", "c:/", "foo", ".tmp"},  // "c:" is a directory like any other
+        {"c:foo.tmp", "", "", "c:foo", ".tmp"},
+        {"X:Y:Z", "", "", "X:Y:Z", ""},
+        {"C:.", "", "", "C:", "."},
+        {"/tmp/a\\b.c", "", "/tmp/", "a\\b", ".c"},  // only '/' separates
+        {"junk\\..", "", "", "junk\\.", "."},
+    });
   }
 }
 
@@ -95,8 +121,7 @@ TEST(MatchesPattern, WholeSpecs) {
       {"A.B.C", "A.B.*", true},
       {"A.B.C", "???.*", true},
       {"A.B.C", "*.C", true},
-      {"old.tmp", "C:\\X\\*.TMP", true},  // a spec's drive and directory take no part
-      {"old.tmp", "/some/dir/*.TMP", true},
+      {"old.tmp", "/some/dir/*.TMP", true},  // a spec's directory takes no part
       {"x.tmp", "..", false},        // a spec that ends in ".." has empty halves
       {"-R", "-R", true},
   };

@@ -18,6 +18,11 @@ inline constexpr char PathSeparator = '\\';
 inline constexpr bool UpperCaseBaseSpec = true;
 // "C:" alone names the current directory of drive C:.
 inline constexpr bool HasDrives = true;
+// '\' and '/' both separate the parts of a path.
+inline constexpr bool BackslashSeparates = true;
+// Names cannot hold control characters, and '\' is the separator: printed
+// paths are written as they are.
+inline constexpr bool EscapesPrintedNames = false;
 
 // Both '-' and '/' start an option.
 inline bool StartsOption(std::string_view Arg) {
@@ -28,7 +33,15 @@ inline constexpr char PathSeparator = '/';
 // A case-sensitive file system: an upper-cased "/tmp/a/" names another
 // directory, so the directory part keeps the case the user typed.
 inline constexpr bool UpperCaseBaseSpec = false;
+// Only '/' separates, and there are no drives: '\' and ':' are ordinary
+// characters of a name, which must never be split where the system does not
+// split it.
 inline constexpr bool HasDrives = false;
+inline constexpr bool BackslashSeparates = false;
+// Any byte but '/' and NUL may stand in a name: a printed path writes
+// control bytes and '\' as escapes, so that one line names one file and no
+// name can send control sequences to the terminal.
+inline constexpr bool EscapesPrintedNames = true;
 
 // '-' starts an option. '/' starts an absolute path, except in the two
 // characters of an option such as "/S" or "/?", kept as a DOS habit.
@@ -94,6 +107,10 @@ public:
   // file system. Null with Status set is a failure.
   virtual std::unique_ptr<TDirListing> OpenChild(const char* Name, TFsStatus& Status) = 0;
 
+  // Whether this is the root of the whole tree of directories: POSIX "/"
+  // (the process's root), Win32 a drive's root such as "C:\".
+  virtual bool IsRoot() const = 0;
+
   // Size and read-only mark of the child Name, without following a link.
   virtual TFsStatus InspectChild(const char* Name, TFileInfo& Info) = 0;
 
@@ -111,9 +128,6 @@ public:
   virtual TFsStatus Reacquire(TDirListing& Child) = 0;
 };
 
-// Keeps the interrupt handler from ending the process while a removal and
-// its report line are not both done: one that arrives meanwhile takes effect
-// when the hold ends.
 // What ReadKey returns for a key that the console sends as several codes
 // (cursor and function keys): a key, but none that answers a question.
 inline constexpr int OtherKey = 0x100;
@@ -129,6 +143,11 @@ public:
 };
 
 class TPlatform;
+// Keeps the interrupt handler from ending the process while a removal and
+// its report line are not both done: one that arrives meanwhile takes effect
+// when the hold ends. A second one that arrives while the first waits ends
+// the process at once: a line that cannot be written must not keep the
+// user from stopping the program.
 class TInterruptHold {
 public:
   explicit TInterruptHold(TPlatform& Os);
@@ -167,10 +186,19 @@ public:
   virtual bool WriteOut(std::string_view Text) = 0;
   // Writes everything held back; false when that fails.
   virtual bool FlushOut() = 0;
+  // Makes sure that Length more bytes of standard output, after everything
+  // held back, will be kept once written, so that the caller may do what
+  // they are to report. Where standard output is a regular file, room for
+  // them is reserved on its disk, within the file-size limit; where nothing
+  // can be reserved, held text is written at once. Set when standard output
+  // has failed already, or when the room cannot be had (a full disk, a
+  // quota, the size limit): the caller must not do what the text reports.
+  virtual TFsStatus ReserveOut(std::size_t Length) = 0;
   // Why the last failed WriteOut or FlushOut failed.
   virtual TFsStatus OutputError() const = 0;
   // Standard error, written at once, after everything held for standard
-  // output, so that the two streams read in program order.
+  // output, so that the two streams read in program order. Lines that
+  // standard output failed to take come first, whole, so that none is lost.
   virtual void WriteErr(std::string_view Text) = 0;
 
   // The console interrupt handler: Ctrl-C and Ctrl-Break (POSIX: SIGINT and

@@ -95,9 +95,11 @@ std::wstring FullPath(const std::string& Path) {
 CRITICAL_SECTION Guard;
 bool GuardReady = false;
 int OutErrno = 0;
+std::string Lost;  // a line that standard output did not take
 HANDLE ConsoleInput = INVALID_HANDLE_VALUE;
 DWORD SavedConsoleMode = 0;
 volatile LONG ConsoleRaw = 0;
+volatile LONG BreakWaiting = 0;  // an interrupt waits for the line in hand
 
 constexpr char BreakMessage[] = "Ctrl-Break pressed! Program aborted";
 
@@ -125,9 +127,17 @@ bool WriteAll(int Fd, const char* Data, std::size_t Length, int& Error) {
 
 BOOL WINAPI CtrlBreakHandler(DWORD Event) {
   if (Event != CTRL_C_EVENT && Event != CTRL_BREAK_EVENT) return FALSE;
+  int Ignored = 0;
+  if (InterlockedExchange(&BreakWaiting, 1) != 0) {
+    // A second interrupt while the first waits for a line that cannot be
+    // written yet: the process ends now, writing nothing that might wait.
+    if (ConsoleRaw) SetConsoleMode(ConsoleInput, SavedConsoleMode);
+    if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) != FILE_TYPE_PIPE)
+      WriteAll(2, BreakMessage, sizeof BreakMessage - 1, Ignored);
+    ExitProcess(2);
+  }
   EnterCriticalSection(&Guard);  // never left: the process ends here
   if (ConsoleRaw) SetConsoleMode(ConsoleInput, SavedConsoleMode);
-  int Ignored = 0;
   WriteAll(2, BreakMessage, sizeof BreakMessage - 1, Ignored);
   ExitProcess(2);
 }
@@ -160,6 +170,12 @@ public:
     // A junction or a directory link is a directory that is never entered.
     if (IsCurrent(ChildName) && (Current.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
     return Open(ChildPath(ChildName), Status);
+  }
+
+  // "\\?\C:\": the form OpenDir gives a drive's root.
+  bool IsRoot() const override {
+    return Directory.size() == 7 && Directory.compare(0, 4, L"\\\\?\\") == 0 && Directory[5] == L':' &&
+           Directory[6] == L'\\';
   }
 
   TFsStatus InspectChild(const char* ChildName, TFileInfo& Info) override {
@@ -333,15 +349,23 @@ public:
     return Key;
   }
 
+  // Every line is written at once, so each one is on record before the
+  // next removal; one that cannot be written goes to standard error, before
+  // the message that reports the failure.
   bool WriteOut(std::string_view Text) override {
     if (OutErrno == 0) {
       int Error = 0;
-      if (!WriteAll(1, Text.data(), Text.size(), Error)) OutErrno = Error;
+      if (!WriteAll(1, Text.data(), Text.size(), Error)) {
+        OutErrno = Error;
+        Lost.assign(Text);
+      }
     }
     return OutErrno == 0;
   }
 
   bool FlushOut() override { return OutErrno == 0; }
+
+  TFsStatus ReserveOut(std::size_t) override { return OutputError(); }
 
   TFsStatus OutputError() const override {
     if (OutErrno == 0) return {};
@@ -350,6 +374,8 @@ public:
 
   void WriteErr(std::string_view Text) override {
     int Ignored = 0;
+    if (!Lost.empty()) WriteAll(2, Lost.data(), Lost.size(), Ignored);
+    Lost.clear();
     WriteAll(2, Text.data(), Text.size(), Ignored);
   }
 

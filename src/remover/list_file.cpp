@@ -7,7 +7,9 @@ constexpr char EndOfText = 26;  // Ctrl-Z
 }
 
 namespace {
-bool IsWhiteSpace(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f'; }
+// A NUL byte separates too: no word can hold one, and lists written by
+// "find -print0" read as they should.
+bool IsWhiteSpace(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f' || C == '\0'; }
 }  // namespace
 
 bool TListParser::Feed(std::string_view Bytes) {

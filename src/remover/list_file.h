@@ -1,7 +1,7 @@
 // The words of a list file, as specs. The bytes are read as text the same
 // way on every platform: carriage returns are dropped before words form, a
 // Ctrl-Z byte ends the text, and words are separated by space, tab, line
-// feed, vertical tab and form feed. A word may be of any length.
+// feed, vertical tab, form feed and NUL. A word may be of any length.
 #pragma once
 
 #include <string>

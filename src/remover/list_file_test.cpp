@@ -29,7 +29,8 @@ TEST(ListParser, Words) {
       {"one\r\ntwo\r\n", {"one", "two"}},
       {"keep\x1a" "after", {"keep"}},                           // Ctrl-Z ends the text
       {"x\x1a", {"x"}},
-      {std::string("a\0b c", 5), {std::string("a\0b", 3), "c"}},  // other bytes are word bytes
+      {std::string("a\0b c\0", 6), {"a", "b", "c"}},            // NUL separates, as in "find -print0" lists
+      {"a[b]~#", {"a[b]~#"}},                                   // other bytes are word bytes
       {"-R @x &y !z", {"-R", "@x", "&y", "!z"}},                 // never options or operators
       {"\xe9t\xe9.txt", {"\xe9t\xe9.txt"}},
   };

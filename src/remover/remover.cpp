@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "remover/list_file.h"
+#include "sweep/sweep.h"
 
 namespace kerv {
 
@@ -21,7 +22,7 @@ constexpr std::string_view UsageText =
     "\n";
 
 bool EndsWithSeparator(std::string_view Path) {
-  return !Path.empty() && (Path.back() == '\\' || Path.back() == '/');
+  return !Path.empty() && (Path.back() == '/' || Path.back() == PathSeparator);
 }
 
 }  // namespace
@@ -90,7 +91,7 @@ int TKerv::TakeArgument(std::string_view Arg, TArguments& Args) {
   // operator is dropped, it never switches lists.
   const bool StripOperator = !Arg.empty() && (Arg[0] == '&' || Arg[0] == '!');
   if (!StripOperator && Arg.size() > 1 && Arg[0] == '@') {
-    Args.BaseFromList |= Args.AwaitingBase;
+    Args.IncludeFromList |= Args.IncludeMode;
     Args.AwaitingBase = false;
     return ReadListFile(std::string(Arg.substr(1)), Args.IncludeMode ? Include : Exclude);
   }
@@ -101,6 +102,7 @@ int TKerv::TakeArgument(std::string_view Arg, TArguments& Args) {
   const std::string_view Spec = StripOperator ? Arg.substr(1) : Arg;
   if (Args.AwaitingBase) {
     Args.BaseSpec = Spec;
+    Args.EmptyBase = Spec.empty();
     Args.AwaitingBase = false;
   } else {
     (Args.IncludeMode ? Include : Exclude).Add(Spec);
@@ -123,7 +125,10 @@ int TKerv::ReadListFile(const std::string& Name, stringList& List) {
       return 0;
     }
   }
-  Os.WriteOut("Error opening List File " + Name + "\n");
+  Line = "Error opening List File ";
+  AppendPrintable(Line, Name);
+  Line += '\n';
+  Os.WriteOut(Line);
   Os.FlushOut();
   return 1;
 }
@@ -131,6 +136,13 @@ int TKerv::ReadListFile(const std::string& Name, stringList& List) {
 // Turns the base spec into the directory to sweep and one include spec,
 // sweeps, and writes the summary. The sweep's result: 0 or 1.
 int TKerv::SweepBaseSpec(const TArguments& Args) {
+  // An empty argument names nothing: an unset shell variable must not mean
+  // every file here ("kerv32 -R $DIR"), as rm "" and find "" refuse it too.
+  if (Args.EmptyBase) {
+    ShowError({TFsError::NotFound, 0});
+    WriteSummary(1);
+    return 1;
+  }
   std::string BaseSpec = Args.BaseSpec;
   if (UpperCaseBaseSpec)
     for (char& C : BaseSpec) C = UpperAscii(C);
@@ -142,11 +154,12 @@ int TKerv::SweepBaseSpec(const TArguments& Args) {
   // A directory that ends in "." or ".." still needs its separator, or the
   // printed paths would run its last name into the file names.
   if (!Parts.Directory.empty() && !EndsWithSeparator(Directory)) Directory += PathSeparator;
-  if (!HasDrives && Parts.Directory.empty() && !Parts.Drive.empty()) Directory += PathSeparator;
 
-  // "kerv32 @files.lst" deletes the files the list names; a list that names
-  // none must not mean every file here.
-  const bool SelectsNothing = Args.BaseFromList && Include.empty();
+  // "kerv32 @files.lst", "kerv32 & @files.lst" and "kerv32 dir/ @files.lst"
+  // delete the files the list names; when the include specs were to come
+  // from lists alone and the lists named none, that is no file at all, not
+  // every file here.
+  const bool SelectsNothing = Args.IncludeFromList && Include.empty();
   const int Result = SelectsNothing ? 0 : ScanDir(Directory);
   WriteSummary(Result);
   return Result != 0 || OutputLost ? 1 : 0;

@@ -49,9 +49,10 @@ public:
 private:
   // The state of the argument walk.
   struct TArguments {
-    bool IncludeMode = true;    // plain specs go to Include (true) or Exclude
-    bool AwaitingBase = true;   // options are recognised only while true
-    bool BaseFromList = false;  // a list file came before any base spec
+    bool IncludeMode = true;       // plain specs go to Include (true) or Exclude
+    bool AwaitingBase = true;      // options are recognised only while true
+    bool IncludeFromList = false;  // a list file was read into Include
+    bool EmptyBase = false;        // the base spec was an empty argument
     bool UsageShown = false;
     std::string BaseSpec;
   };
@@ -61,13 +62,16 @@ private:
   bool IsSelected(const TNameParts& Parts) const;
   // Path holds the directory's path in its first PathLength characters.
   int DealWithFile(TDirListing& Dir, const TDirEntry& Entry, std::string& Path, std::size_t PathLength);
-  bool Write(std::string_view Text);
+  bool Write(std::string_view Text, bool Flush = false);
   bool TakeOption(std::string_view Arg);
   void WriteSummary(int SweepResult);
 
+  // Room kept on standard output for the summary: its longest text.
+  static constexpr std::size_t SummaryRoom = 128;
+
   TPlatform& Os;
   std::string Line;         // the line in hand, kept to reuse its storage
-  bool OutputLost = false;  // a failed write was already reported
+  bool OutputLost = false;  // a failure of standard output was already reported
 };
 
 }  // namespace kerv

@@ -19,6 +19,22 @@ std::string ErrorMessage(const TFsStatus& Status) {
   return "I/O Error number:" + std::to_string(Status.Code);
 }
 
+void AppendPrintable(std::string& Text, std::string_view Name) {
+  if constexpr (EscapesPrintedNames) {
+    for (const char C : Name) {
+      const auto Byte = static_cast<unsigned char>(C);
+      if (Byte >= 32 && Byte != 127 && Byte != '\\') {
+        Text += C;
+        continue;
+      }
+      const char Escape[] = {'\\', char('0' + (Byte >> 6)), char('0' + ((Byte >> 3) & 7)), char('0' + (Byte & 7))};
+      Text.append(Escape, sizeof Escape);
+    }
+  } else {
+    Text.append(Name);
+  }
+}
+
 void TKerv::ShowError(const TFsStatus& Status) {
   Os.WriteErr(ErrorMessage(Status) + "\n");
 }
@@ -47,6 +63,13 @@ int TKerv::ScanDir(const std::string& Directory) {
   std::unique_ptr<TDirListing> Top = Os.OpenDir(Directory, Status);
   if (!Top) {
     ShowError(Status);
+    return 1;
+  }
+  // Every file of the whole system, for real, is one unset variable away
+  // ("kerv32 -R $DIR/"): refused before anything goes, as rm refuses "/".
+  // Naming the files or simulating is a choice, and works as always.
+  if (Recurse && !Simulate && Include.empty() && Top->IsRoot()) {
+    Os.WriteErr(std::string(RootRefusal) + "\n");
     return 1;
   }
   std::string Path = Directory;
@@ -102,9 +125,10 @@ int TKerv::ScanDir(const std::string& Directory) {
   return 0;
 }
 
-// Writes to standard output; a failure is reported here, once.
-bool TKerv::Write(std::string_view Text) {
-  if (Os.WriteOut(Text)) return true;
+// Writes to standard output, and with Flush everything held before it; a
+// failure is reported here, once.
+bool TKerv::Write(std::string_view Text, bool Flush) {
+  if (Os.WriteOut(Text) && (!Flush || Os.FlushOut())) return true;
   OutputLost = true;
   ShowError(Os.OutputError());
   return false;
@@ -138,8 +162,11 @@ int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, std::string& P
   Path.append(Entry.Name, Entry.NameLength);
 
   if (Ask && !Simulate) {
-    Line.assign("Delete file ").append(Path).append(" ? [Yes/No/X/Quit] ");
-    if (!Write(Line)) return 1;
+    Line.assign("Delete file ");
+    AppendPrintable(Line, Path);
+    Line.append(" ? [Yes/No/X/Quit] ");
+    // Seen before the wait, whatever standard output is.
+    if (!Write(Line, true)) return 1;
     switch (AskKey()) {
       case 'Q': return 1;
       case 'N': return 0;
@@ -153,14 +180,17 @@ int TKerv::DealWithFile(TDirListing& Dir, const TDirEntry& Entry, std::string& P
     ShowError(Status);
     return 1;
   }
-  Line.assign("File ").append(Path).append(" deleted!\n");
+  Line.assign("File ");
+  AppendPrintable(Line, Path);
+  Line.append(" deleted!\n");
   TInterruptHold Hold(Os);
   if (!Simulate) {
-    // A failed write already lost the record of what was deleted: nothing
-    // more may go.
-    if (const TFsStatus Lost = Os.OutputError(); Lost.Failed()) {
+    // The lines are the user's only record of what is gone: no file goes
+    // unless its line is sure to be kept, with room for the summary after
+    // it. A full disk, a quota or a size limit stops the run here.
+    if (const TFsStatus Room = Os.ReserveOut(Line.size() + SummaryRoom); Room.Failed()) {
       OutputLost = true;
-      ShowError(Lost);
+      ShowError(Room);
       return 1;
     }
     // A read-only file is protected even from a user whom the system would

@@ -146,9 +146,10 @@ TEST(ScanDir, StopsDeletingOnceALineCannotBeWritten) {
   Os.FailWritesFrom(1, TFsError::Other, 28);
   TKerv Kerv(Os);
   EXPECT_EQ(1, Kerv.ScanDir(Native("T/")));
-  // b went before its line failed; c must not go at all.
+  // b went before its line failed, so that line goes to standard error,
+  // before the message; c must not go at all.
   EXPECT_EQ((Strings{Native("T/a.tmp"), Native("T/b.tmp")}), Os.Removed);
-  EXPECT_EQ("I/O Error number:28\n", Os.Err);
+  EXPECT_EQ(Native("File T/b.tmp deleted!\n") + "I/O Error number:28\n", Os.Err);
 }
 
 TEST(ScanDir, AnInterruptWaitsForTheLineOfTheRemovalInHand) {
