@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -415,6 +416,97 @@ TEST(Program, SignalsKeepLinesAndRemovalsTogether) {
     EXPECT_FALSE(Left.empty());  // it was stopped in the middle
     EXPECT_FALSE(Gone.empty());
   }
+}
+
+// On POSIX only '/' separates and there are no drives: "\\" and ":" are
+// ordinary characters of a name, in specs and in the names matched. Each
+// spec simulated from inside the tree, and the names it selects.
+TEST(Program, NamesStayWhole) {
+  if (WineProgram()) GTEST_SKIP() << "POSIX names";
+  TTempTree Tree;
+  for (const char* F : {"b.tmp", "junk\\b.tmp", "x:b.tmp", "a:b.tmp", "keep.tmp", "c:foo.tmp", "c:/foo.tmp"}) Tree.File(F);
+  struct Row { std::string Spec; Strings Selected; };
+  const Row Rows[] = {
+      {"b.tmp", {"File b.tmp deleted!"}},
+      {"a*.tmp", {"File a:b.tmp deleted!"}},
+      {"c:foo.tmp", {"File c:foo.tmp deleted!"}},  // a file here, not foo.tmp in "c:"
+      {"c:/*.tmp", {"File c:/foo.tmp deleted!"}},
+      {"junk\\b.tmp", {"File junk\\134b.tmp deleted!"}},
+      {"?:b.tmp", {"File a:b.tmp deleted!", "File x:b.tmp deleted!"}},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Spec);
+    const TRunResult Run = RunProgram({"-S", R.Spec}, {Tree.Root(), "", 0});
+    EXPECT_EQ(0, Run.Status) << Run.Err;
+    EXPECT_EQ(R.Selected, SortedLines(Run.Out));
+  }
+  const TRunResult Real = RunProgram({"c:foo.tmp"}, {Tree.Root(), "", 0});
+  EXPECT_EQ(0, Real.Status);
+  EXPECT_FALSE(Tree.Exists("c:foo.tmp"));
+  EXPECT_TRUE(Tree.Exists("c:/foo.tmp"));
+}
+
+// Command lines that name nothing delete nothing: an empty argument as the
+// base spec (an unset variable) is refused, and include specs that were to
+// come from list files that hold no word select no file.
+TEST(Program, EmptySelectionsDeleteNothing) {
+  TTempTree Tree;
+  Tree.File("a.tmp");
+  Tree.File("b.txt");
+  Tree.File("empty.lst");
+  const std::string Nothing = Summary(true, "     0", "       0");
+  struct Row { Strings Args; std::string Out, Err; int Status; };
+  const Row Rows[] = {
+      {{""}, Summary(false, "     0", "       0"), "Invalid path or filename!\n", 1},
+      {{"-R", ""}, Summary(false, "     0", "       0"), "Invalid path or filename!\n", 1},
+      {{"@empty.lst"}, Nothing, "", 0},
+      {{"&", "@empty.lst"}, Nothing, "", 0},
+      {{Tree.Root() + "/", "@empty.lst"}, Nothing, "", 0},
+      {{"!", "*.x", "&", "@empty.lst"}, Nothing, "", 0},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(::testing::PrintToString(R.Args));
+    const TRunResult Run = RunProgram(R.Args, {Tree.Root(), "", 0});
+    EXPECT_EQ(R.Out, Run.Out);
+    EXPECT_EQ(R.Err, Run.Err);
+    EXPECT_EQ(R.Status, Run.Status);
+    EXPECT_EQ((Strings{"a.tmp", "b.txt", "empty.lst"}), Tree.Files());
+  }
+}
+
+// A NUL byte separates the words of a list file, so an exclude list with one
+// in it still protects every name, and "find -print0" lists read as meant.
+TEST(Program, NulSeparatesListWords) {
+  TTempTree Tree;
+  for (const char* F : {"keep.tmp", "x.tmp", "a.tmp"}) Tree.File(F);
+  std::ofstream(Tree / "keep.lst", std::ios::binary) << std::string("keep.tmp\0junk", 13);
+  std::ofstream(Tree / "found.lst", std::ios::binary) << std::string("./a.tmp\0./b.tmp\0", 16);
+  EXPECT_EQ(0, RunProgram({"*.tmp", "!", "@keep.lst"}, {Tree.Root(), "", 0}).Status);
+  EXPECT_EQ((Strings{"found.lst", "keep.lst", "keep.tmp"}), Tree.Files());
+  for (const char* F : {"a.tmp", "b.tmp", "c.tmp"}) Tree.File(F);
+  EXPECT_EQ(0, RunProgram({"@found.lst"}, {Tree.Root(), "", 0}).Status);
+  EXPECT_EQ((Strings{"c.tmp", "found.lst", "keep.lst", "keep.tmp"}), Tree.Files());
+}
+
+// A name cannot forge a line or reach the terminal as a control sequence:
+// control bytes, DEL and the backslash print as octal escapes, and one line
+// names one file.
+TEST(Program, PrintedNamesAreEscaped) {
+  if (WineProgram()) GTEST_SKIP() << "POSIX names";
+  TTempTree Tree;
+  for (const char* F : {"x\nFile important.doc", "esc\x1b[31m.tmp", "back\\slash.tmp", "del\x7f.tmp", "tab\there.tmp"})
+    Tree.File(std::string("t/") + F);
+  const TRunResult Run = RunProgram({Tree / "t/*.*"});
+  EXPECT_EQ(0, Run.Status);
+  std::string Rest;
+  const std::string Dir = "File " + Tree / "t/";
+  EXPECT_EQ((Strings{Dir + "back\\134slash.tmp deleted!", Dir + "del\\177.tmp deleted!",
+                     Dir + "esc\\033[31m.tmp deleted!", Dir + "tab\\011here.tmp deleted!",
+                     Dir + "x\\012File important.doc deleted!"}),
+            SortedLines(Run.Out, &Rest));
+  EXPECT_EQ(Summary(true, "     5", "       0"), Rest);
+  const TRunResult List = RunProgram({"*.*", "!", "@no\tsuch\\.lst"}, {Tree.Root(), "", 0});
+  EXPECT_EQ("Error opening List File no\\011such\\134.lst\n", List.Out);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -139,7 +140,7 @@ TRunResult Launch(std::vector<char*>& Argv, const TRunOptions& Options) {
     if (!Options.Directory.empty() && ::chdir(Options.Directory.c_str()) != 0) ::_exit(120);
     const int OutFd = Options.OutFile.empty()
                           ? OutPipe[1]
-                          : ::open(Options.OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                          : ::open(Options.OutFile.c_str(), O_WRONLY | O_CREAT | (Options.AppendOut ? O_APPEND : O_TRUNC), 0644);
     ::dup2(OutFd, 1);
     ::dup2(ErrPipe[1], 2);
     const int Null = ::open("/dev/null", O_RDONLY);
@@ -148,6 +149,11 @@ TRunResult Launch(std::vector<char*>& Argv, const TRunOptions& Options) {
       const rlimit Limit{static_cast<rlim_t>(Options.DescriptorLimit), static_cast<rlim_t>(Options.DescriptorLimit)};
       ::setrlimit(RLIMIT_NOFILE, &Limit);
     }
+    if (Options.FileSizeLimit > 0) {
+      const rlimit Limit{static_cast<rlim_t>(Options.FileSizeLimit), static_cast<rlim_t>(Options.FileSizeLimit)};
+      ::setrlimit(RLIMIT_FSIZE, &Limit);
+    }
+    ::signal(SIGXFSZ, Options.IgnoreFileSizeSignal ? SIG_IGN : SIG_DFL);
     // No controlling terminal: the program must never wait for a key here.
     ::setsid();
     for (int Fd = 3; Fd < 64; ++Fd) ::close(Fd);

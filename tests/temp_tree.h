@@ -42,6 +42,9 @@ struct TRunOptions {
   std::string OutFile;          // standard output to this file instead of a pipe
   long DescriptorLimit = 0;     // RLIMIT_NOFILE when not 0
   bool Raw = false;             // a Windows program's output as it is, untranslated
+  bool AppendOut = false;       // OutFile opened for appending, its text kept
+  long FileSizeLimit = 0;       // RLIMIT_FSIZE in bytes when not 0
+  bool IgnoreFileSizeSignal = false;  // SIGXFSZ ignored: a write past the limit fails with EFBIG
 };
 
 // Runs the program. With KERV32_WINE_PROGRAM set to a kerv32.exe, that

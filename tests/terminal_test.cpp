@@ -5,12 +5,14 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -21,10 +23,20 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
+// Where the program's standard output goes: the terminal, a pipe, or a file.
+struct TTerminalOptions {
+  bool OutPipe = false;
+  std::string OutFile;
+  bool BlockBatchTimer = false;  // SIGALRM blocked: held lines wait for the next write
+};
+
 class TTerminalRun {
 public:
-  explicit TTerminalRun(const Strings& Args) {
+  explicit TTerminalRun(const Strings& Args, const TTerminalOptions& Options = {}) {
     EXPECT_EQ(0, ::openpty(&Master, &Slave, nullptr, nullptr, nullptr));
+    if (Options.OutPipe) {
+      EXPECT_EQ(0, ::pipe(OutPipe));
+    }
     EXPECT_EQ(0, ::tcgetattr(Slave, &Before));
     std::string Program = KERV32_PROGRAM;
     std::vector<std::string> Copy = Args;
@@ -35,8 +47,19 @@ public:
     if (Child == 0) {
       ::setsid();
       ::ioctl(Slave, TIOCSCTTY, 0);
-      ::dup2(Slave, 1);
+      if (Options.OutPipe)
+        ::dup2(OutPipe[1], 1);
+      else if (!Options.OutFile.empty())
+        ::dup2(::open(Options.OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      else
+        ::dup2(Slave, 1);
       ::dup2(Slave, 2);
+      if (Options.BlockBatchTimer) {
+        sigset_t Alarm;
+        sigemptyset(&Alarm);
+        sigaddset(&Alarm, SIGALRM);
+        ::sigprocmask(SIG_BLOCK, &Alarm, nullptr);
+      }
       const int Null = ::open("/dev/null", O_RDONLY);
       ::dup2(Null, 0);  // the keys must come from the terminal all the same
       ::close(Master);
@@ -53,6 +76,33 @@ public:
     }
     ::close(Master);
     ::close(Slave);
+    if (OutPipe[0] >= 0) ::close(OutPipe[0]);
+    if (OutPipe[1] >= 0) ::close(OutPipe[1]);
+  }
+
+  // Reads standard output's pipe until Text has appeared Times times; false
+  // after five seconds.
+  bool ReadPipeUntil(const std::string& Text, int Times = 1) {
+    if (OutPipe[1] >= 0) {
+      ::close(OutPipe[1]);
+      OutPipe[1] = -1;
+    }
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto Count = [&] {
+      int Found = 0;
+      for (std::size_t At = 0; (At = PipeOutput.find(Text, At)) != std::string::npos; At += Text.size()) ++Found;
+      return Found;
+    };
+    while (Count() < Times) {
+      pollfd Wait{OutPipe[0], POLLIN, 0};
+      if (std::chrono::steady_clock::now() > Deadline) return false;
+      if (::poll(&Wait, 1, 100) <= 0) continue;
+      char Buffer[4096];
+      const ssize_t Got = ::read(OutPipe[0], Buffer, sizeof Buffer);
+      if (Got <= 0) return false;
+      PipeOutput.append(Buffer, static_cast<std::size_t>(Got));
+    }
+    return true;
   }
 
   // Reads until Text has appeared in the output (carriage returns of the
@@ -108,6 +158,7 @@ public:
   }
 
   std::string Output;
+  std::string PipeOutput;
 
 private:
   bool ReadSome(int TimeoutMilliseconds) {
@@ -122,6 +173,7 @@ private:
   }
 
   int Master = -1, Slave = -1;
+  int OutPipe[2] = {-1, -1};
   pid_t Child = -1;
   bool Waited = false;
   termios Before{};
@@ -295,6 +347,90 @@ TEST(Question, SimulateAsksNothing) {
   EXPECT_EQ("File " + Tree / "a.tmp" + " deleted!\n\nAction complete!\n\nTotal deleted :      1 files        0 bytes\n",
             Run.Output);
   EXPECT_EQ((Strings{"a.tmp"}), Tree.Files());
+}
+
+// The question is on standard output before the key wait begins, whatever
+// standard output is. On a pipe, lines go out in batches; the batch timer is
+// blocked here, so only the question's own flush can show it.
+TEST(Question, SeenBeforeTheWaitOnAPipe) {
+  TTempTree Tree;
+  Tree.File("a.tmp");
+  Tree.File("b.tmp");
+  TTerminalOptions Options;
+  Options.OutPipe = true;
+  Options.BlockBatchTimer = true;
+  TTerminalRun Run({"-Q", Tree / "*.tmp"}, Options);
+  ASSERT_TRUE(Run.ReadPipeUntil("? [Yes/No/X/Quit] "));
+  ASSERT_TRUE(Run.WaitForRawMode());
+  Run.Send("n");
+  ASSERT_TRUE(Run.ReadPipeUntil("? [Yes/No/X/Quit] ", 2)) << Run.PipeOutput;
+  ASSERT_TRUE(Run.WaitForRawMode());
+  Run.Send("y");
+  EXPECT_EQ(0, Run.Finish());
+  EXPECT_EQ(1u, Tree.Files().size());
+}
+
+std::string ReadFile(const std::string& Path) {
+  std::string Text;
+  if (FILE* In = std::fopen(Path.c_str(), "rb")) {
+    char Buffer[4096];
+    for (std::size_t Got; (Got = std::fread(Buffer, 1, sizeof Buffer, In)) > 0;) Text.append(Buffer, Got);
+    std::fclose(In);
+  }
+  return Text;
+}
+
+// Waits until the file at Path holds Text Times times; false after five seconds.
+bool FileHas(const std::string& Path, const std::string& Text, int Times) {
+  for (int Tries = 0; Tries < 500; ++Tries) {
+    const std::string Now = ReadFile(Path);
+    int Found = 0;
+    for (std::size_t At = 0; (At = Now.find(Text, At)) != std::string::npos; At += Text.size()) ++Found;
+    if (Found >= Times) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+// Standard output on a regular file has room reserved ahead of its lines;
+// however the run ends, that room is given back and the file holds exactly
+// the bytes written: here after one deletion, at the next question.
+TEST(Question, OutputFileHoldsExactlyItsBytesHoweverTheRunEnds) {
+  struct Row { const char* What; const char* Key; int Signal; int Status; const char* Ending; };
+  const Row Rows[] = {{"quit", "q", 0, 1, "Q\n\nAction incomplete!\n\nTotal deleted :      1 files        3 bytes\n"},
+                      {"ctrl-backslash", "\x1c", 0, 2, ""},
+                      {"SIGINT", "", SIGINT, 2, ""},
+                      {"SIGTERM", "", SIGTERM, 128 + SIGTERM, ""}};
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.What);
+    TTempTree Tree;
+    Tree.File("t/a.tmp", 3);
+    Tree.File("t/b.tmp", 3);
+    const std::string OutPath = Tree / "out";
+    TTerminalOptions Options;
+    Options.OutFile = OutPath;
+    TTerminalRun Run({"-Q", Tree / "t/*.tmp"}, Options);
+    ASSERT_TRUE(FileHas(OutPath, "? [Yes/No/X/Quit] ", 1));
+    ASSERT_TRUE(Run.WaitForRawMode());
+    Run.Send("y");
+    ASSERT_TRUE(FileHas(OutPath, "? [Yes/No/X/Quit] ", 2));
+    ASSERT_TRUE(Run.WaitForRawMode());
+    if (R.Signal)
+      Run.Signal(R.Signal);
+    else
+      Run.Send(R.Key);
+    EXPECT_EQ(R.Status, Run.Finish());
+    const Strings Left = Tree.Files();
+    ASSERT_EQ(2u, Left.size());  // the output file and the file asked about last
+    const std::string Gone = Left[1] == "t/a.tmp" ? "t/b.tmp" : "t/a.tmp";
+    EXPECT_EQ("Delete file " + Tree / Gone + " ? [Yes/No/X/Quit] Y\nFile " + Tree / Gone + " deleted!\n" +
+                  Question(Tree, Left[1]) + R.Ending,
+              ReadFile(OutPath));
+    struct stat St;
+    ASSERT_EQ(0, ::stat(OutPath.c_str(), &St));
+    EXPECT_LE(St.st_blocks * 512, (St.st_size + 4095) / 4096 * 4096) << "room left reserved";
+    EXPECT_TRUE(Run.ModeRestored());
+  }
 }
 
 }  // namespace

@@ -150,5 +150,22 @@ TEST(PosixPlatform, FailuresByMeaning) {
   EXPECT_EQ(TFsError::NotFound, Status.Kind);  // not a directory
 }
 
+// The root is known by what it is, not by how its path is spelt. Only
+// opened: nothing here lists or removes anything.
+TEST(PosixListing, KnowsTheRoot) {
+  TTempTree Tree;
+  Tree.Dir("sub");
+  struct Row { std::string Path; bool Root; };
+  const Row Rows[] = {{"/", true}, {"//", true}, {"/tmp/..", true}, {"/.", true},
+                      {"/tmp", false}, {Tree.Root(), false}, {Tree / "sub/..", false}};
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Path);
+    TFsStatus Status;
+    auto Dir = NativePlatform().OpenDir(R.Path, Status);
+    ASSERT_TRUE(Dir);
+    EXPECT_EQ(R.Root, Dir->IsRoot());
+  }
+}
+
 }  // namespace
 }  // namespace kerv

@@ -193,9 +193,14 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
       {{"@keep.lst", "-R"}, {"-R", "c.doc", "keep.txt"}, {}, {"-R", "c.doc", "keep.txt"}},
       {{"!", "-R"}, {}, {"-R"}, {"/work/@", "/work/a.tmp", "/work/b.bak", "/work/c.doc", "/work/keep.txt"}},
       {{"-R", "&", "*.tmp"}, {"*.tmp"}, {}, {"/work/a.tmp", "/work/sub/y.tmp"}, true},
-      // A list file given first that names nothing selects nothing.
+      // Include specs that were to come from lists that name nothing
+      // select nothing, wherever the list stands.
       {{"@empty.lst"}, {}, {}, {}},
       {{"@empty.lst", "!", "*.tmp"}, {}, {"*.tmp"}, {}},
+      {{"&", "@empty.lst"}, {}, {}, {}},
+      {{"T/", "@empty.lst"}, {}, {}, {}},
+      {{"!", "*.tmp", "&", "@empty.lst"}, {}, {"*.tmp"}, {}},
+      {{"T/", "@empty.lst", "@keep.lst"}, {"c.doc", "keep.txt"}, {}, {}},
       {{"@names.lst", "!", "a*.*"}, {"*.bak", "a.tmp"}, {"a*.*"}, {"b.bak"}},
       // The words of a list file are plain specs, never options or lists.
       {{"T/*.X", "@tricky.lst"}, {"*.X", "@keep.lst", "!y.doc", "-R"}, {}, {}},
@@ -251,6 +256,21 @@ TEST(Run, UnreadableListFileStopsEverything) {
     EXPECT_EQ("", Os.Err);
     EXPECT_TRUE(Os.Removed.empty());
     EXPECT_EQ(1, Os.HandlerRestores);
+  }
+}
+
+// An empty argument where the base spec is expected names nothing: an unset
+// shell variable must not mean every file here.
+TEST(Run, EmptyBaseSpecIsRefused) {
+  for (std::vector<const char*> Args : {std::vector<const char*>{""}, {"-R", ""}, {"", "*.tmp"}}) {
+    SCOPED_TRACE(::testing::PrintToString(Args));
+    TFakePlatform Os;
+    Os.AddFile("a.tmp");
+    TKerv Kerv(Os);
+    EXPECT_EQ(1, RunWith(Kerv, Args));
+    EXPECT_EQ("Invalid path or filename!\n", Os.Err);
+    EXPECT_EQ("\nAction incomplete!\n\nTotal deleted :      0 files        0 bytes\n", Os.Out);
+    EXPECT_TRUE(Os.Removed.empty());
   }
 }
 

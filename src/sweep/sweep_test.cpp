@@ -233,5 +233,79 @@ TEST(ScanDir, AnswersToTheQuestion) {
   }
 }
 
+// No file goes unless its line is sure to be kept: room for it is asked for
+// before each removal, and a refusal stops the run before the next one. A
+// simulated run removes nothing, so it needs no room.
+TEST(ScanDir, NoFileGoesUnlessItsLineIsSureToBeKept) {
+  struct Row { const char* What; int FailFrom; bool Simulate; int Result; Strings Removed; std::string Out, Err; };
+  const Row Rows[] = {
+      {"no room at all", 0, false, 1, {}, "", "I/O Error number:28\n"},
+      {"room for one", 1, false, 1, {Native("T/a.tmp")}, Native("File T/a.tmp deleted!\n"), "I/O Error number:28\n"},
+      {"simulated", 0, true, 0, {}, Native("File T/a.tmp deleted!\nFile T/b.tmp deleted!\n"), ""},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.What);
+    TFakePlatform Os;
+    Os.AddFile("T/a.tmp");
+    Os.AddFile("T/b.tmp");
+    Os.FailReservationsFrom(R.FailFrom, TFsError::Other, 28);
+    TKerv Kerv(Os);
+    Kerv.Simulate = R.Simulate;
+    EXPECT_EQ(R.Result, Kerv.ScanDir(Native("T/")));
+    EXPECT_EQ(R.Removed, Os.Removed);
+    EXPECT_EQ(R.Out, Os.Out);
+    EXPECT_EQ(R.Err, Os.Err);
+  }
+}
+
+// Every file of the whole system, for real, is refused before anything goes;
+// naming the files, simulating or staying in the root directory works.
+TEST(ScanDir, RefusesEveryFileUnderTheRoot) {
+  const std::string Root = UpperCaseBaseSpec ? "C:\\" : "/";
+  struct Row { const char* What; bool Recurse, Simulate, Ask; const char* Include; const char* Exclude; bool Refused; };
+  const Row Rows[] = {
+      {"every file, recursively", true, false, false, nullptr, nullptr, true},
+      {"every file but some", true, false, false, nullptr, "*.doc", true},
+      {"every file, asking", true, false, true, nullptr, nullptr, true},
+      {"simulated", true, true, false, nullptr, nullptr, false},
+      {"named files", true, false, false, "*.tmp", nullptr, false},
+      {"the root directory alone", false, false, false, nullptr, nullptr, false},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.What);
+    TFakePlatform Os;
+    Os.AddFile("a.tmp");
+    Os.AddFile("etc/b.tmp");
+    Os.Keys = {'x'};
+    TKerv Kerv(Os);
+    Kerv.Recurse = R.Recurse;
+    Kerv.Simulate = R.Simulate;
+    Kerv.Ask = R.Ask;
+    if (R.Include) Kerv.Include.Add(R.Include);
+    if (R.Exclude) Kerv.Exclude.Add(R.Exclude);
+    EXPECT_EQ(R.Refused ? 1 : 0, Kerv.ScanDir(Root));
+    EXPECT_EQ(R.Refused ? std::string(RootRefusal) + "\n" : "", Os.Err);
+    if (R.Refused) {
+      EXPECT_TRUE(Os.Removed.empty());
+      EXPECT_EQ("", Os.Out);
+    } else {
+      EXPECT_EQ(R.Simulate ? 0u : R.Recurse ? 2u : 1u, Os.Removed.size());
+    }
+  }
+}
+
+// Where names may hold any byte, the question and the line write control
+// bytes and the backslash as octal escapes: one line, one file.
+TEST(ScanDir, PrintedPathsEscapeControlBytes) {
+  TFakePlatform Os;
+  Os.AddFile("T/a\nb\x1b.tmp");
+  Os.Keys = {'y'};
+  TKerv Kerv(Os);
+  Kerv.Ask = true;
+  EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
+  const std::string Printed = Native("T/") + (EscapesPrintedNames ? "a\\012b\\033.tmp" : "a\nb\x1b.tmp");
+  EXPECT_EQ("Delete file " + Printed + " ? [Yes/No/X/Quit] Y\nFile " + Printed + " deleted!\n", Os.Out);
+}
+
 }  // namespace
 }  // namespace kerv
