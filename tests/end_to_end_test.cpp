@@ -1,4 +1,7 @@
 // The built program over real trees: exact output, status and the files left.
+// Suites whose names begin with "Shared" hold on both platforms:
+// scripts/test-windows.sh runs them against kerv32.exe under Wine. The
+// others show what only POSIX has (links, modes, signals, mount points).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -47,14 +50,14 @@ Strings SortedLines(const std::string& Out, std::string* Rest = nullptr) {
   return Lines;
 }
 
-TEST(Program, NoArgumentsShowsUsage) {
+TEST(SharedProgram, NoArgumentsShowsUsage) {
   const TRunResult R = RunProgram({});
   EXPECT_EQ(Usage, R.Err);
   EXPECT_EQ("", R.Out);
   EXPECT_EQ(255, R.Status);  // -1
 }
 
-TEST(Program, HelpAloneDeletesNothing) {
+TEST(SharedProgram, HelpAloneDeletesNothing) {
   TTempTree Tree;
   Tree.File("a.tmp");
   const TRunResult R = RunProgram({"-?"}, {Tree.Root(), "", 0});
@@ -66,7 +69,7 @@ TEST(Program, HelpAloneDeletesNothing) {
 
 // A tree of mixed-case names, hidden entries and a read-write mix, swept by
 // the rules: every *.tmp in any case, nothing else, nothing hidden.
-class MixedTree : public ::testing::Test {
+class SharedMixedTree : public ::testing::Test {
 protected:
   void SetUp() override {
     Tree.File("a.tmp", 10);
@@ -86,7 +89,7 @@ protected:
   const Strings Kept = {".cache/x.tmp", ".hidden.tmp", "Sub/keep.txt", "d.tmpx", "e.tmp.txt", "tmp"};
 };
 
-TEST_F(MixedTree, RecursiveSweepDeletesExactlyTheSelection) {
+TEST_F(SharedMixedTree, RecursiveSweepDeletesExactlyTheSelection) {
   const TRunResult R = RunProgram({"-R", Tree / "*.tmp"});
   Strings Expected;
   for (const std::string& F : Selected) Expected.push_back("File " + Tree / F + " deleted!");
@@ -99,7 +102,7 @@ TEST_F(MixedTree, RecursiveSweepDeletesExactlyTheSelection) {
   EXPECT_EQ(Kept, Tree.Files());
 }
 
-TEST_F(MixedTree, SimulateReportsTheSameAndDeletesNothing) {
+TEST_F(SharedMixedTree, SimulateReportsTheSameAndDeletesNothing) {
   const Strings Before = Tree.Files();
   const TRunResult Real = RunProgram({"-S", "-R", Tree / "*.tmp"});
   EXPECT_EQ(Before, Tree.Files());
@@ -109,14 +112,14 @@ TEST_F(MixedTree, SimulateReportsTheSameAndDeletesNothing) {
   EXPECT_EQ(0, Real.Status);
 }
 
-TEST_F(MixedTree, WithoutRecurseSubdirectoriesStay) {
+TEST_F(SharedMixedTree, WithoutRecurseSubdirectoriesStay) {
   const TRunResult R = RunProgram({Tree / "*.TMP"});
   EXPECT_EQ(3u, SortedLines(R.Out).size());
   EXPECT_TRUE(Tree.Exists("Sub/f.TMP"));
   EXPECT_EQ(0, R.Status);
 }
 
-TEST_F(MixedTree, CurrentDirectoryGivesBareNames) {
+TEST_F(SharedMixedTree, CurrentDirectoryGivesBareNames) {
   const TRunResult R = RunProgram({"-R", "-S", "*.tmp"}, {Tree.Root(), "", 0});
   ASSERT_EQ(0, R.Status) << R.Err;
   EXPECT_EQ((Strings{"File B.TMP deleted!", "File Sub/Deeper/g.tmp deleted!", "File Sub/f.TMP deleted!",
@@ -170,7 +173,7 @@ TEST(Program, StaysOutOfOtherFileSystems) {
   EXPECT_EQ(0, WEXITSTATUS(Status));
 }
 
-TEST(Program, OptionAfterBaseSpecIsASpec) {
+TEST(SharedProgram, OptionAfterBaseSpecIsASpec) {
   TTempTree Tree;
   Tree.File("-R");
   Tree.File("sub/x.tmp");
@@ -181,7 +184,7 @@ TEST(Program, OptionAfterBaseSpecIsASpec) {
 }
 
 // The command language over a real tree, run from inside it.
-TEST(Program, OperatorsAndListFiles) {
+TEST(SharedProgram, OperatorsAndListFiles) {
   struct Row { Strings Args; Strings Left; };
   const Row Rows[] = {
       {{"-S", "t/*.*", "!", "*.doc", "*.txt"}, {}},  // simulate: everything stays
@@ -209,7 +212,7 @@ TEST(Program, OperatorsAndListFiles) {
 
 // A list file that cannot be read to its end stops the run before anything
 // is swept; the message goes to standard output, and there is no summary.
-TEST(Program, UnreadableListFileDeletesNothing) {
+TEST(SharedProgram, UnreadableListFileDeletesNothing) {
   TTempTree Tree;
   Tree.File("a.tmp");
   Tree.Dir("dir.lst");
@@ -264,7 +267,7 @@ TEST(Windows, DirectoryLinksAreNotEntered) {
 
 // Each bad input gives one clear message, status 1 and the summary, and
 // deletes nothing.
-TEST(Program, BadInput) {
+TEST(SharedProgram, BadInput) {
   TTempTree Tree;
   Tree.File("ro/a.tmp", 3, 0444);
   Tree.File("ro/b.tmp", 3, 0444);
@@ -290,7 +293,7 @@ TEST(Program, BadInput) {
 
 // A tree far deeper than the path limit, under a limit of 64 descriptors:
 // every level is reached and the printed paths are whole.
-TEST(Program, DeepTreeUnderADescriptorLimit) {
+TEST(SharedProgram, DeepTreeUnderADescriptorLimit) {
   TTempTree Tree;
   // Wine turns every path into a POSIX one, so under Wine the tree stays
   // within PATH_MAX, though far past the 260 characters of a plain path.
@@ -337,7 +340,7 @@ TEST(Program, DeepTreeUnderADescriptorLimit) {
 
 // A device that is always full: the line of the first deletion cannot be
 // written, so it goes to standard error, and nothing more goes.
-TEST(Program, StopsWhenItsLinesCannotBeWritten) {
+TEST(SharedProgram, StopsWhenItsLinesCannotBeWritten) {
   TTempTree Tree;
   for (int I = 0; I < 5; ++I) Tree.File("t/f" + std::to_string(I) + ".tmp");
   TRunOptions Options;
@@ -422,7 +425,6 @@ TEST(Program, SignalsKeepLinesAndRemovalsTogether) {
 // ordinary characters of a name, in specs and in the names matched. Each
 // spec simulated from inside the tree, and the names it selects.
 TEST(Program, NamesStayWhole) {
-  if (WineProgram()) GTEST_SKIP() << "POSIX names";
   TTempTree Tree;
   for (const char* F : {"b.tmp", "junk\\b.tmp", "x:b.tmp", "a:b.tmp", "keep.tmp", "c:foo.tmp", "c:/foo.tmp"}) Tree.File(F);
   struct Row { std::string Spec; Strings Selected; };
@@ -449,7 +451,7 @@ TEST(Program, NamesStayWhole) {
 // Command lines that name nothing delete nothing: an empty argument as the
 // base spec (an unset variable) is refused, and include specs that were to
 // come from list files that hold no word select no file.
-TEST(Program, EmptySelectionsDeleteNothing) {
+TEST(SharedProgram, EmptySelectionsDeleteNothing) {
   TTempTree Tree;
   Tree.File("a.tmp");
   Tree.File("b.txt");
@@ -476,7 +478,7 @@ TEST(Program, EmptySelectionsDeleteNothing) {
 
 // A NUL byte separates the words of a list file, so an exclude list with one
 // in it still protects every name, and "find -print0" lists read as meant.
-TEST(Program, NulSeparatesListWords) {
+TEST(SharedProgram, NulSeparatesListWords) {
   TTempTree Tree;
   for (const char* F : {"keep.tmp", "x.tmp", "a.tmp"}) Tree.File(F);
   std::ofstream(Tree / "keep.lst", std::ios::binary) << std::string("keep.tmp\0junk", 13);
@@ -492,7 +494,6 @@ TEST(Program, NulSeparatesListWords) {
 // control bytes, DEL and the backslash print as octal escapes, and one line
 // names one file.
 TEST(Program, PrintedNamesAreEscaped) {
-  if (WineProgram()) GTEST_SKIP() << "POSIX names";
   TTempTree Tree;
   for (const char* F : {"x\nFile important.doc", "esc\x1b[31m.tmp", "back\\slash.tmp", "del\x7f.tmp", "tab\there.tmp"})
     Tree.File(std::string("t/") + F);

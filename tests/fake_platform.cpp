@@ -46,7 +46,7 @@ public:
     if (Held) --Os.HeldNow;
   }
 
-  bool Next(TDirEntry& Entry, TFsStatus&) override {
+  bool Next(TDirEntry& Entry, TFsStatus& Status) override {
     // "." and ".." come first, as on a real disk.
     static const char* const Dots[] = {".", ".."};
     if (Index < 2) {
@@ -58,6 +58,10 @@ public:
     }
     while (Index - 2 < Node.Children.size()) {
       auto& [Name, Child] = Node.Children[Index - 2];
+      if (auto It = Os.NextFailures.find(Path + Name); It != Os.NextFailures.end()) {
+        Status = It->second;
+        return false;
+      }
       ++Index;
       if (Child->Gone) continue;
       Entry.Name = Name.c_str();
@@ -88,6 +92,9 @@ public:
 
   TFsStatus InspectChild(const char* Name, TFileInfo& Info) override {
     Check();
+    const std::string ChildPath = Path + Name;
+    if (ChildPath == Os.LossPath) Os.OutFailure = Os.LossFailure;
+    if (auto It = Os.InspectFailures.find(ChildPath); It != Os.InspectFailures.end()) return It->second;
     TFakePlatform::TNode* Child = Find(Name);
     if (!Child) return {TFsError::NotFound, 2};
     Info.Size = Child->Size;
@@ -103,17 +110,24 @@ public:
     if (!Child) return {TFsError::NotFound, 2};
     Child->Gone = true;
     Os.Removed.push_back(ChildPath);
-    if (ChildPath == Os.InterruptPath) Os.InterruptPending = true;
+    if (ChildPath == Os.InterruptPath) {
+      if (Os.HoldDepth > 0)
+        Os.InterruptPending = true;
+      else
+        Os.TakeInterrupt();
+    }
     return {};
   }
 
   TFsStatus Release() override {
+    if (auto It = Os.ReleaseFailures.find(Path); It != Os.ReleaseFailures.end()) return It->second;
     if (Held) --Os.HeldNow;
     Held = false;
     return {};
   }
 
   TFsStatus Reacquire(TDirListing&) override {
+    if (auto It = Os.ReacquireFailures.find(Path); It != Os.ReacquireFailures.end()) return It->second;
     if (!Held) Os.HeldMost = std::max(Os.HeldMost, ++Os.HeldNow);
     Held = true;
     return {};
@@ -248,10 +262,15 @@ TFsStatus TFakePlatform::ReserveOut(std::size_t Length) {
 void TFakePlatform::ReleaseInterrupts() {
   if (--HoldDepth == 0 && InterruptPending) {
     InterruptPending = false;
-    Interrupted = true;
-    OutAtInterrupt = Out;
-    RemovedAtInterrupt = Removed;
+    TakeInterrupt();
   }
+}
+
+void TFakePlatform::TakeInterrupt() {
+  if (Interrupted) return;  // the first one ended the process
+  Interrupted = true;
+  OutAtInterrupt = Out;
+  RemovedAtInterrupt = Removed;
 }
 
 }  // namespace kerv

@@ -51,11 +51,22 @@ public:
 
   void FailRemove(const std::string& Path, TFsError Error, int Code = 0) { RemoveFailures[Native(Path)] = {Error, Code}; }
   void FailOpen(const std::string& Path, TFsError Error, int Code = 0) { OpenFailures[Native(Path)] = {Error, Code}; }
+  // The listing fails where the entry Path would come.
+  void FailListingAt(const std::string& Path, TFsError Error, int Code = 0) { NextFailures[Native(Path)] = {Error, Code}; }
+  void FailInspect(const std::string& Path, TFsError Error, int Code = 0) { InspectFailures[Native(Path)] = {Error, Code}; }
+  // The directory Path cannot give its handle back, or take it again.
+  void FailRelease(const std::string& Path, TFsError Error, int Code = 0) { ReleaseFailures[Native(Path)] = {Error, Code}; }
+  void FailReacquire(const std::string& Path, TFsError Error, int Code = 0) { ReacquireFailures[Native(Path)] = {Error, Code}; }
+  // Standard output fails while Path is inspected, as a batch written in
+  // the background would: nothing the sweep writes fails by itself.
+  void LoseOutputAt(const std::string& Path, TFsError Error, int Code) { LossPath = Native(Path); LossFailure = {Error, Code}; }
   // Standard output fails from the Count-th write on.
   void FailWritesFrom(int Count, TFsError Error, int Code) { WriteFailAt = Count; WriteFailure = {Error, Code}; }
   // Room on standard output cannot be had from the Count-th reservation on.
   void FailReservationsFrom(int Count, TFsError Error, int Code) { ReserveFailAt = Count; ReserveFailure = {Error, Code}; }
-  // An interrupt arrives while Path is being removed.
+  // An interrupt arrives the moment Path has been removed. As with the real
+  // handler, it takes effect at once unless a hold is in force, and then
+  // when the hold ends.
   void InterruptOnRemove(const std::string& Path) { InterruptPath = Native(Path); }
 
   // Input files by name; reading one fails after its text when Broken.
@@ -70,6 +81,7 @@ public:
   std::string Err;
   // Where the real handler would have ended the process: what standard
   // output held and what was removed by then. The fake lets the run go on.
+  void TakeInterrupt();
   bool Interrupted = false;
   std::string OutAtInterrupt;
   std::vector<std::string> RemovedAtInterrupt;
@@ -118,6 +130,12 @@ private:
   std::unique_ptr<TNode> Root;
   std::map<std::string, TFsStatus> RemoveFailures;
   std::map<std::string, TFsStatus> OpenFailures;
+  std::map<std::string, TFsStatus> NextFailures;
+  std::map<std::string, TFsStatus> InspectFailures;
+  std::map<std::string, TFsStatus> ReleaseFailures;
+  std::map<std::string, TFsStatus> ReacquireFailures;
+  std::string LossPath;
+  TFsStatus LossFailure;
   int Writes = 0;
   int WriteFailAt = -1;
   TFsStatus WriteFailure;

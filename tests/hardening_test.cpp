@@ -58,7 +58,7 @@ TEST(Hardening, SwappingADirectoryForALinkNeverLeadsOutside) {
   }
 }
 
-TEST(Hardening, DirectoryOfAHundredThousandEntries) {
+TEST(SharedHardening, DirectoryOfAHundredThousandEntries) {
   TTempTree Tree;
   const int Dir = ::open(Tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
   for (int I = 0; I < 100000; ++I) {
@@ -98,7 +98,7 @@ TEST(Hardening, OddNames) {
 
 // A list file of 20 MB (1.2 million names) is read in time and memory
 // linear in its size, and its names protect what they name.
-TEST(Hardening, HugeListFile) {
+TEST(SharedHardening, HugeListFile) {
   TTempTree Tree;
   Tree.File("t/keep0000000.txt");
   Tree.File("t/keep1199999.txt");

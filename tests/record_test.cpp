@@ -77,7 +77,6 @@ std::string IncompleteSummary(std::size_t Files) {
 // fit, whether SIGXFSZ is ignored or would kill the process, and whether the
 // output is written from the start or appended to what the file holds.
 TEST(Record, FileSizeLimitStopsBeforeTheNextDeletion) {
-  if (WineProgram()) GTEST_SKIP() << "POSIX file-size limit";
   struct Row { const char* What; bool Append; bool IgnoreSignal; };
   const Row Rows[] = {{"from the start, SIGXFSZ ignored", false, true},
                       {"appended, SIGXFSZ as it comes", true, false}};
@@ -115,7 +114,6 @@ TEST(Record, FileSizeLimitStopsBeforeTheNextDeletion) {
 // test's own (root only): a tmpfs that fills up, and a ramfs, which takes no
 // reservation, so that each line is written before the next deletion.
 TEST(Record, FullDiskStopsBeforeTheNextDeletion) {
-  if (WineProgram()) GTEST_SKIP() << "POSIX file systems";
   struct Row { const char* What; const char* Type; const char* Data; long FillBytes; long SizeLimit; const char* Err; };
   const Row Rows[] = {
       {"tmpfs with 12 KiB free", "tmpfs", "size=256k", 256 * 1024 - 12 * 1024, 0, "I/O Error number:28\n"},
@@ -181,7 +179,6 @@ TEST(Record, FullDiskStopsBeforeTheNextDeletion) {
 // second one ends the process at once, as the first would have. Every line
 // that got out names a file that is gone.
 TEST(Record, SecondInterruptEndsAStalledRun) {
-  if (WineProgram()) GTEST_SKIP() << "POSIX signals";
   struct Row { int First, Second; int Status; const char* Err; };
   const Row Rows[] = {{SIGINT, SIGINT, 2, "Ctrl-Break pressed! Program aborted"},
                       {SIGTERM, SIGTERM, 128 + SIGTERM, ""},

@@ -329,7 +329,7 @@ TEST(Question, EndingAtTheWaitRestoresTheTerminal) {
 }
 
 // Without a terminal nobody can answer: Quit, and a tidy summary.
-TEST(Question, NoTerminalMeansQuit) {
+TEST(SharedQuestion, NoTerminalMeansQuit) {
   TTempTree Tree;
   Tree.File("a.tmp");
   const TRunResult R = RunProgram({"-Q", Tree / "*.tmp"});

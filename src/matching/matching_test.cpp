@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "reference_matching.h"
 
 namespace kerv {
 namespace {
@@ -187,13 +188,34 @@ TEST(stringList, NewestFirst) {
 namespace kerv {
 namespace {
 
-// The fast split of entry names, and the shortcut for "*.EXT" specs, agree
-// with the general rules on every string made of the characters that matter.
+// The matcher, with its fast split of entry names, its shortcut for "*.EXT"
+// specs and its table of literal names, agrees with the plain reference of
+// the rules on every short spec and name made of the characters that matter.
+TEST(MatchesPattern, AgreesWithTheReferenceRules) {
+  const auto Strings = [](std::string_view Alphabet, int Longest) {
+    std::vector<std::string> Result{""};
+    for (std::size_t From = 0; From < Result.size(); ++From)
+      if (static_cast<int>(Result[From].size()) < Longest)
+        for (const char C : Alphabet) Result.push_back(Result[From] + C);
+    return Result;
+  };
+  const std::vector<std::string> Specs = Strings("a.*?B:\\", 3), Entries = Strings("aAb.\\:", 4);
+  for (const std::string& Spec : Specs) {
+    const TSpec Split(Spec);
+    stringList List;
+    List.Add(Spec);
+    for (const std::string& Entry : Entries) {
+      const bool Expected = reference::Matches(Entry, Spec, BackslashSeparates);
+      if (MatchesPattern(TNameParts(Entry), Split) != Expected || MatchesAny(List, TNameParts(Entry)) != Expected)
+        FAIL() << "spec [" << Spec << "] entry [" << Entry << "] should " << (Expected ? "" : "not ") << "match";
+    }
+  }
+}
+
+// The fast split of entry names agrees with SplitPath on every string made
+// of the characters that matter.
 TEST(SplitName, AgreesWithSplitPath) {
   const char Alphabet[] = {'a', '.', '/', '\\', ':', 'B'};
-  const TSpec Suffix("*.Ba"), Dot("*."), Colon("*.:");
-  ASSERT_TRUE(Suffix.IsSuffix);
-  ASSERT_TRUE(Colon.IsSuffix);
   std::string Name;
   for (int Code = 0; Code < 6 * 6 * 6 * 6 * 6 * 6 * 6; ++Code) {
     Name.clear();
@@ -204,9 +226,6 @@ TEST(SplitName, AgreesWithSplitPath) {
     ASSERT_EQ(Path.Name, Parts.Name);
     ASSERT_EQ(Path.Extension, Parts.Extension);
     ASSERT_EQ(std::string(Path.Name) + std::string(Path.Extension), Parts.Both);
-    for (const auto& [Spec, Extension] : {std::pair{&Suffix, ".BA"}, {&Dot, "."}, {&Colon, ".:"}})
-      ASSERT_EQ(MatchPart(Path.Name, "*") && MatchPart(Path.Extension, Extension),
-                MatchesPattern(TNameParts(Name), *Spec));
   }
 }
 

@@ -219,4 +219,8 @@ inline TInterruptHold::~TInterruptHold() { Os.ReleaseInterrupts(); }
 // The operating system this program was built for.
 TPlatform& NativePlatform();
 
+// What the platform's own error number means (POSIX: an errno value; Win32:
+// a system error code), as every operation here reports it.
+TFsStatus SystemErrorStatus(long Code);
+
 }  // namespace kerv

@@ -849,4 +849,6 @@ TPlatform& NativePlatform() {
   return Platform;
 }
 
+TFsStatus SystemErrorStatus(long Code) { return FromErrno(static_cast<int>(Code)); }
+
 }  // namespace kerv

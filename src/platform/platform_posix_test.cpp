@@ -1,11 +1,13 @@
 #include "platform/platform.h"
 
 #include <sys/stat.h>
+#include <cerrno>
 #include <unistd.h>
 
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include "sweep/sweep.h"
 #include "temp_tree.h"
 
 namespace kerv {
@@ -165,6 +167,39 @@ TEST(PosixListing, KnowsTheRoot) {
     ASSERT_TRUE(Dir);
     EXPECT_EQ(R.Root, Dir->IsRoot());
   }
+}
+
+// Each error number the system may give, what it means, and the one message
+// the user sees for it (the numbers are Linux's).
+TEST(PosixErrors, MeaningAndMessage) {
+  struct Row { int Code; TFsError Kind; const char* Message; };
+  const Row Rows[] = {
+      {ENOENT, TFsError::NotFound, "Invalid path or filename!"},
+      {ENOTDIR, TFsError::NotFound, "Invalid path or filename!"},
+      {ENAMETOOLONG, TFsError::NotFound, "Invalid path or filename!"},  // no file has such a name
+      {ELOOP, TFsError::NotFound, "Invalid path or filename!"},
+      {EACCES, TFsError::AccessDenied, "Permission denied!"},
+      {EPERM, TFsError::AccessDenied, "Permission denied!"},
+      {EROFS, TFsError::AccessDenied, "Permission denied!"},
+      {ENODEV, TFsError::NoDevice, "Invalid device!"},
+      {ENXIO, TFsError::NoDevice, "Invalid device!"},
+      {EBUSY, TFsError::Busy, "Attempted to remove current directory"},
+      // Everything else by its own number: 5 is an I/O error here, not
+      // "access denied" as in the old runtime's table.
+      {EIO, TFsError::Other, "I/O Error number:5"},
+      {ENOSPC, TFsError::Other, "I/O Error number:28"},
+      {EFBIG, TFsError::Other, "I/O Error number:27"},
+      {EDQUOT, TFsError::Other, "I/O Error number:122"},
+      {EPIPE, TFsError::Other, "I/O Error number:32"},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.Code);
+    const TFsStatus Status = SystemErrorStatus(R.Code);
+    EXPECT_EQ(R.Kind, Status.Kind);
+    EXPECT_EQ(R.Code, Status.Code);
+    EXPECT_EQ(R.Message, ErrorMessage(Status));
+  }
+  EXPECT_FALSE(SystemErrorStatus(0).Failed());
 }
 
 }  // namespace

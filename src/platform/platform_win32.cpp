@@ -394,4 +394,6 @@ TPlatform& NativePlatform() {
   return Platform;
 }
 
+TFsStatus SystemErrorStatus(long Code) { return FromCode(static_cast<DWORD>(Code)); }
+
 }  // namespace kerv

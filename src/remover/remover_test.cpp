@@ -156,7 +156,7 @@ TEST(Run, FailedSummaryIsReportedOnce) {
   Os.FailWritesFrom(0, TFsError::Other, 32);
   TKerv Kerv(Os);
   EXPECT_EQ(1, RunWith(Kerv, {"-S", "T/"}));
-  EXPECT_EQ(Native("File T/a deleted!\n") + "I/O Error number:32\n", Os.Err);
+  EXPECT_EQ("File T/a deleted!\nI/O Error number:32\n", Os.Err);
 }
 
 }  // namespace

@@ -120,6 +120,14 @@ TEST(ScanDir, FailuresStopTheRun) {
        "Permission denied!\n", {Native("T/a.tmp")}},
       {"missing base directory", [](TFakePlatform& Os) { Os.FailOpen("T/", TFsError::NotFound, 2); },
        "Invalid path or filename!\n", {}},
+      {"listing breaks off", [](TFakePlatform& Os) { Os.FailListingAt("T/b.tmp", TFsError::Other, 5); },
+       "I/O Error number:5\n", {Native("T/a.tmp")}},
+      {"file vanished before its inspection", [](TFakePlatform& Os) { Os.FailInspect("T/b.tmp", TFsError::NotFound, 2); },
+       "Invalid path or filename!\n", {Native("T/a.tmp")}},
+      // A batch written in the background failed: the record is lost, so
+      // nothing more may go.
+      {"output lost meanwhile", [](TFakePlatform& Os) { Os.LoseOutputAt("T/b.tmp", TFsError::Other, 32); },
+       "I/O Error number:32\n", {Native("T/a.tmp")}},
   };
   for (const Row& R : Rows) {
     SCOPED_TRACE(R.What);
@@ -163,6 +171,38 @@ TEST(ScanDir, AnInterruptWaitsForTheLineOfTheRemovalInHand) {
   ASSERT_TRUE(Os.Interrupted);
   EXPECT_EQ((Strings{Native("T/a.tmp"), Native("T/b.tmp")}), Os.RemovedAtInterrupt);
   EXPECT_EQ(Native("File T/a.tmp deleted!\nFile T/b.tmp deleted!\n"), Os.OutAtInterrupt);
+}
+
+// An ancestor that cannot give its handle back on the way down, or take it
+// again on the way up, stops the run with its message: the sweep never goes
+// on in a directory it no longer holds.
+TEST(ScanDir, HandleFailuresInDeepTreesStopTheRun) {
+  const std::string Far = "T/d/";  // the second level: released once the sweep is 16 deeper
+  struct Row { const char* What; void (*Arrange)(TFakePlatform&, const std::string&); std::size_t Removed; const char* Err; };
+  const Row Rows[] = {
+      {"release", [](TFakePlatform& Os, const std::string& Dir) { Os.FailRelease(Dir, TFsError::Other, 24); }, 16,
+       "I/O Error number:24\n"},
+      // The subtree was moved away while the sweep was inside it.
+      {"reacquire", [](TFakePlatform& Os, const std::string& Dir) { Os.FailReacquire(Dir, TFsError::NotFound, 2); }, 40,
+       "Invalid path or filename!\n"},
+  };
+  for (const Row& R : Rows) {
+    SCOPED_TRACE(R.What);
+    TFakePlatform Os;
+    std::string Path = "T/";
+    for (int Depth = 0; Depth < 40; ++Depth) {
+      Path += "d/";
+      Os.AddFile(Path + "f.tmp", 1);
+    }
+    Os.AddFile(Far + "z.tmp", 1);  // after the subtree: reached only with the handle back
+    R.Arrange(Os, Far);
+    TKerv Kerv(Os);
+    Kerv.Recurse = true;
+    EXPECT_EQ(1, Kerv.ScanDir(Native("T/")));
+    EXPECT_EQ(R.Removed, Os.Removed.size());
+    EXPECT_TRUE(Os.Exists(Far + "z.tmp"));
+    EXPECT_EQ(R.Err, Os.Err);
+  }
 }
 
 // Ancestors beyond the limit give their handles back and take them again on
