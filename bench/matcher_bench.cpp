@@ -32,27 +32,27 @@ void Run(benchmark::State& State, const stringList& List) {
   const auto& All = Names();
   std::size_t I = 0;
   for (auto _ : State) {
-    benchmark::DoNotOptimize(MatchesAny(List, TNameParts(All[I++ & 1023])));
+    benchmark::DoNotOptimize(MatchesAny(List, TNameParts(All[I++ & 1023], kerv::PosixRules)));
   }
   State.SetItemsProcessed(State.iterations());
 }
 
 void OneSuffixSpec(benchmark::State& State) {
-  stringList List;
+  stringList List(kerv::PosixRules);
   List.Add("*.tmp");
   Run(State, List);
 }
 BENCHMARK(OneSuffixSpec);
 
 void OneGeneralSpec(benchmark::State& State) {
-  stringList List;
+  stringList List(kerv::PosixRules);
   List.Add("f?le*.t*");
   Run(State, List);
 }
 BENCHMARK(OneGeneralSpec);
 
 void WildcardSpecs(benchmark::State& State) {
-  stringList List;
+  stringList List(kerv::PosixRules);
   for (int I = 0; I < State.range(0); ++I) {
     std::string Spec = "x";
     Spec += std::to_string(I);
@@ -66,7 +66,7 @@ void WildcardSpecs(benchmark::State& State) {
 BENCHMARK(WildcardSpecs)->Arg(10)->Arg(100);
 
 void LiteralNames(benchmark::State& State) {
-  stringList List;
+  stringList List(kerv::PosixRules);
   for (int I = 0; I < State.range(0); ++I) {
     std::string Name = "keep";
     Name += std::to_string(I);

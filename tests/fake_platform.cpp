@@ -12,10 +12,10 @@ std::vector<std::string> Components(const std::string& Path) {
   std::vector<std::string> Result;
   std::size_t Start = 0;
   while (Start <= Path.size()) {
-    std::size_t Stop = Path.find_first_of(BackslashSeparates ? "/\\" : "/", Start);
+    std::size_t Stop = Path.find_first_of(NativeRules().BackslashSeparates ? "/\\" : "/", Start);
     if (Stop == std::string::npos) Stop = Path.size();
     const std::string Name = Path.substr(Start, Stop - Start);
-    if (HasDrives && Name.size() == 2 && Name[1] == ':') {
+    if (NativeRules().Drives && Name.size() == 2 && Name[1] == ':') {
       // a drive: the fake has one
     } else if (Name == "..") {
       if (!Result.empty()) Result.pop_back();
@@ -28,7 +28,7 @@ std::vector<std::string> Components(const std::string& Path) {
 }
 
 bool SameName(const std::string& A, const std::string& B) {
-  if (!UpperCaseBaseSpec) return A == B;
+  if (!NativeRules().UpperCaseBaseSpec) return A == B;
   return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
            return std::toupper(static_cast<unsigned char>(X)) == std::toupper(static_cast<unsigned char>(Y));
          });
@@ -38,8 +38,8 @@ bool SameName(const std::string& A, const std::string& B) {
 
 class TFakeListing final : public TDirListing {
 public:
-  TFakeListing(TFakePlatform& Os, TFakePlatform::TNode& Node, std::string Path)
-      : Os(Os), Node(Node), Path(std::move(Path)) {
+  TFakeListing(TFakePlatform& Os, TFakePlatform::TNode& Node, std::string Path, TFakeListing* Parent = nullptr)
+      : Os(Os), Node(Node), Path(std::move(Path)), Parent(Parent) {
     Os.HeldMost = std::max(Os.HeldMost, ++Os.HeldNow);
   }
   ~TFakeListing() override {
@@ -85,7 +85,7 @@ public:
       return nullptr;
     }
     if (Child->IsLink || Child->MountRoot) return nullptr;
-    return std::make_unique<TFakeListing>(Os, *Child, ChildPath + PathSeparator);
+    return std::make_unique<TFakeListing>(Os, *Child, ChildPath + NativeRules().Separator, this);
   }
 
   bool IsRoot() const override { return &Node == Os.Root.get(); }
@@ -126,14 +126,22 @@ public:
     return {};
   }
 
-  TFsStatus Reacquire(TDirListing&) override {
+  TFsStatus Close() override {
+    TFsStatus Status;
+    if (Parent && !Parent->Held) Status = Parent->TakeHandleBack();
+    if (Held) --Os.HeldNow;
+    Held = false;
+    return Status;
+  }
+
+private:
+  TFsStatus TakeHandleBack() {
     if (auto It = Os.ReacquireFailures.find(Path); It != Os.ReacquireFailures.end()) return It->second;
-    if (!Held) Os.HeldMost = std::max(Os.HeldMost, ++Os.HeldNow);
+    Os.HeldMost = std::max(Os.HeldMost, ++Os.HeldNow);
     Held = true;
     return {};
   }
 
-private:
   TFakePlatform::TNode* Find(const char* Name) const {
     for (auto& [ChildName, Child] : Node.Children)
       if (SameName(ChildName, Name) && !Child->Gone) return Child.get();
@@ -147,7 +155,8 @@ private:
 
   TFakePlatform& Os;
   TFakePlatform::TNode& Node;
-  std::string Path;  // ends in '/' unless empty
+  std::string Path;  // ends in a separator unless empty
+  TFakeListing* Parent;
   std::size_t Index = 0;
   bool Held = true;
 };
@@ -203,7 +212,7 @@ std::unique_ptr<TDirListing> TFakePlatform::OpenDir(const std::string& Path, TFs
     return nullptr;
   }
   std::string Prefix = Path;
-  if (!Prefix.empty() && Prefix.back() != '/' && Prefix.back() != '\\') Prefix += PathSeparator;
+  if (!Prefix.empty() && Prefix.back() != '/' && Prefix.back() != '\\') Prefix += NativeRules().Separator;
   return std::make_unique<TFakeListing>(*this, *Node, Prefix);
 }
 

@@ -9,20 +9,21 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/rules.h"
 
 namespace kerv {
 
 // A '/'-separated path in the platform's own form: '\\' on Windows.
 inline std::string Native(std::string Slashed) {
   for (char& C : Slashed)
-    if (C == '/') C = PathSeparator;
+    if (C == '/') C = NativeRules().Separator;
   return Slashed;
 }
 
 // Text as Run makes it of a base spec: upper-cased where the platform's
 // file names ignore case.
 inline std::string AsBase(std::string Text) {
-  if (UpperCaseBaseSpec)
+  if (NativeRules().UpperCaseBaseSpec)
     for (char& C : Text)
       if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
   return Text;
@@ -54,7 +55,8 @@ public:
   // The listing fails where the entry Path would come.
   void FailListingAt(const std::string& Path, TFsError Error, int Code = 0) { NextFailures[Native(Path)] = {Error, Code}; }
   void FailInspect(const std::string& Path, TFsError Error, int Code = 0) { InspectFailures[Native(Path)] = {Error, Code}; }
-  // The directory Path cannot give its handle back, or take it again.
+  // The directory Path cannot give its handle back, or take it again when
+  // its child is closed.
   void FailRelease(const std::string& Path, TFsError Error, int Code = 0) { ReleaseFailures[Native(Path)] = {Error, Code}; }
   void FailReacquire(const std::string& Path, TFsError Error, int Code = 0) { ReacquireFailures[Native(Path)] = {Error, Code}; }
   // Standard output fails while Path is inspected, as a batch written in

@@ -2,17 +2,26 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
-
 namespace kerv {
+
+std::string UpperCased(std::string_view Text) {
+  std::string Result(Text);
+  for (char& C : Result) C = UpperAscii(C);
+  return Result;
+}
 
 namespace {
 
-bool IsSeparator(char C) { return C == '/' || (BackslashSeparates && C == '\\'); }
+bool IsSeparator(char C, const TPathRules& Rules) { return C == '/' || (Rules.BackslashSeparates && C == '\\'); }
 
-// "x:" at the start of a path names a drive where the platform has drives.
-std::size_t DriveLength(std::string_view Path) {
-  return HasDrives && Path.size() >= 2 && Path[1] == ':' && !IsLeadByte(static_cast<unsigned char>(Path[0])) ? 2 : 0;
+bool IsLeadByte(char C, const TPathRules& Rules) {
+  return Rules.IsLeadByte && Rules.IsLeadByte(static_cast<unsigned char>(C));
+}
+
+// "x:" at the start of a path names a drive where the rules have drives; a
+// lead byte first makes the second byte its trail byte, never a colon.
+std::size_t DriveLength(std::string_view Path, const TPathRules& Rules) {
+  return Rules.Drives && Path.size() >= 2 && Path[1] == ':' && !IsLeadByte(Path[0], Rules) ? 2 : 0;
 }
 
 // Part against a pattern that is upper-cased already.
@@ -23,23 +32,17 @@ bool EqualsUpper(std::string_view Part, std::string_view Upper) {
   return true;
 }
 
-std::string UpperCased(std::string_view Text) {
-  std::string Result(Text);
-  for (char& C : Result) C = UpperAscii(C);
-  return Result;
-}
-
 // Splits the part after the drive into directory and last component, and
 // the last component into name and extension, in one walk that steps over
 // double-byte characters whole.
-void SplitAfterDrive(std::string_view Rest, TPathParts& Parts) {
+void SplitAfterDrive(std::string_view Rest, const TPathRules& Rules, TPathParts& Parts) {
   std::size_t ComponentStart = 0;
   std::size_t LastDot = std::string_view::npos;
   for (std::size_t I = 0; I < Rest.size(); ++I) {
     const char C = Rest[I];
-    if (IsLeadByte(static_cast<unsigned char>(C)) && I + 1 < Rest.size()) {
+    if (IsLeadByte(C, Rules) && I + 1 < Rest.size()) {
       ++I;
-    } else if (IsSeparator(C)) {
+    } else if (IsSeparator(C, Rules)) {
       ComponentStart = I + 1;
       LastDot = std::string_view::npos;
     } else if (C == '.') {
@@ -62,28 +65,27 @@ void SplitAfterDrive(std::string_view Rest, TPathParts& Parts) {
 
 }  // namespace
 
-TPathParts SplitPath(std::string_view Path) {
+TPathParts SplitPath(std::string_view Path, const TPathRules& Rules) {
   TPathParts Parts;
-  // A lead byte first makes the second byte its trail byte, never a colon.
-  const std::size_t Drive = DriveLength(Path);
+  const std::size_t Drive = DriveLength(Path, Rules);
   Parts.Drive = Path.substr(0, Drive);
-  SplitAfterDrive(Path.substr(Drive), Parts);
+  SplitAfterDrive(Path.substr(Drive), Rules, Parts);
   return Parts;
 }
 
-// The same split as SplitPath's name and extension, for the one name of
-// every directory entry: where no code page has double-byte characters, one
-// backward walk finds the last dot and the last separator.
-TNameHalves SplitName(std::string_view EntryName) {
-  if constexpr (HasLeadBytes) {
-    const TPathParts Parts = SplitPath(EntryName);
+// The same split as SplitPath's name and extension: where no code page has
+// double-byte characters, one backward walk finds the last dot and the last
+// separator.
+TEntryHalves SplitEntryName(std::string_view EntryName, const TPathRules& Rules) {
+  if (Rules.IsLeadByte) {
+    const TPathParts Parts = SplitPath(EntryName, Rules);
     return {Parts.Name, Parts.Extension,
             EntryName.substr(EntryName.size() - Parts.Name.size() - Parts.Extension.size())};
   }
-  const std::size_t Drive = DriveLength(EntryName);
+  const std::size_t Drive = DriveLength(EntryName, Rules);
   // Back to the last dot: the extension is usually a few characters long.
   std::size_t Dot = EntryName.size();
-  while (Dot > Drive && EntryName[Dot - 1] != '.' && !IsSeparator(EntryName[Dot - 1])) --Dot;
+  while (Dot > Drive && EntryName[Dot - 1] != '.' && !IsSeparator(EntryName[Dot - 1], Rules)) --Dot;
   std::size_t Start = Dot;
   if (Dot > Drive && EntryName[Dot - 1] == '.') {
     // Before the dot, only a separator matters; memchr scans for it fast.
@@ -91,11 +93,11 @@ TNameHalves SplitName(std::string_view EntryName) {
     const char* Begin = EntryName.data() + Drive;
     const std::size_t Length = Dot - Drive;
     const void* Slash = std::memchr(Begin, '/', Length);
-    const void* Backslash = BackslashSeparates ? std::memchr(Begin, '\\', Length) : nullptr;
+    const void* Backslash = Rules.BackslashSeparates ? std::memchr(Begin, '\\', Length) : nullptr;
     Start = Drive;
     if (Slash || Backslash) {
       Start = Dot;
-      while (Start > Drive && !IsSeparator(EntryName[Start - 1])) --Start;
+      while (Start > Drive && !IsSeparator(EntryName[Start - 1], Rules)) --Start;
     }
   } else {
     Dot = std::string_view::npos;
@@ -144,7 +146,9 @@ bool TPatternHalf::Matches(std::string_view Part) const {
 
 bool MatchPart(std::string_view Part, std::string_view Pattern) { return TPatternHalf(Pattern).Matches(Part); }
 
-TSpec::TSpec(std::string_view Text) : Name(SplitPath(Text).Name), Extension(SplitPath(Text).Extension) {
+TSpec::TSpec(std::string_view Text, const TPathRules& Rules) : TSpec(SplitPath(Text, Rules)) {}
+
+TSpec::TSpec(const TPathParts& Parts) : Name(Parts.Name), Extension(Parts.Extension) {
   // An extension of two characters or more cannot be the end of "." or "..".
   IsSuffix = Name.Kind == TPatternHalf::Anything && Extension.Kind == TPatternHalf::Exact && Extension.Upper.size() >= 2;
 }
@@ -152,15 +156,16 @@ TSpec::TSpec(std::string_view Text) : Name(SplitPath(Text).Name), Extension(Spli
 bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec) {
   // The ending decides unless a drive ("x:") reaches into it; where double-
   // byte characters exist, a dot may be a trail byte, so the halves decide.
-  if (Spec.IsSuffix && !HasLeadBytes) {
+  const TPathRules& Rules = Parts.PathRules();
+  if (Spec.IsSuffix && !Rules.IsLeadByte) {
     const std::string_view Whole = Parts.Whole();
     const std::size_t Length = Spec.Extension.Upper.size();
-    const std::size_t Drive = DriveLength(Whole);
+    const std::size_t Drive = DriveLength(Whole, Rules);
     if (Whole.size() >= Length + Drive)
       return EqualsUpper(Whole.substr(Whole.size() - Length), Spec.Extension.Upper);
     if (Drive == 0) return false;
   }
-  const TNameHalves& Halves = Parts.Halves();
+  const TEntryHalves& Halves = Parts.Halves();
   return Spec.Name.Matches(Halves.Name) && Spec.Extension.Matches(Halves.Extension);
 }
 
@@ -173,10 +178,6 @@ std::uint64_t KeyHash(std::string_view Key) {
   return Hash;
 }
 
-bool SameKey(std::string_view Key, std::string_view Upper) {
-  return EqualsUpper(Key, Upper);
-}
-
 }  // namespace
 
 std::string_view stringList::Item(const std::string& Pool, const std::vector<std::size_t>& Starts, std::size_t Index) {
@@ -187,22 +188,18 @@ std::string_view stringList::Item(const std::string& Pool, const std::vector<std
 void stringList::Add(std::string_view Spec) {
   TextStarts.push_back(TextPool.size());
   TextPool.append(Spec);
-  const TPathParts Parts = SplitPath(Spec);
+  const TPathParts Parts = SplitPath(Spec, Rules);
   const bool Wild = Parts.Name.find_first_of("*?") != std::string_view::npos ||
                     Parts.Extension.find_first_of("*?") != std::string_view::npos;
   if (Wild) {
-    Wildcards.emplace_back(Spec);
+    Wildcards.emplace_back(Parts);
     return;
   }
   // Without wildcards both halves compare whole, so a spec matches exactly
   // the entries whose upper-cased name and extension equal its own; and the
   // two halves stand side by side at the end of the spec.
   const std::string_view Key = Spec.substr(Spec.size() - Parts.Name.size() - Parts.Extension.size());
-  if (!HasLiteral(Key)) {
-    std::string Upper(Key);
-    for (char& C : Upper) C = UpperAscii(C);
-    AddLiteral(Upper);
-  }
+  if (!HasLiteral(Key)) AddLiteral(UpperCased(Key));
 }
 
 bool stringList::HasLiteral(std::string_view Key) const {
@@ -212,7 +209,7 @@ bool stringList::HasLiteral(std::string_view Key) const {
   for (std::size_t Slot = Hash & Mask;; Slot = (Slot + 1) & Mask) {
     const std::uint64_t Entry = Table[Slot];
     if (Entry == 0) return false;
-    if (Entry >> 32 == Hash && SameKey(Key, Item(KeyPool, KeyStarts, static_cast<std::size_t>(Entry & 0xffffffffu) - 1))) return true;
+    if (Entry >> 32 == Hash && EqualsUpper(Key, Item(KeyPool, KeyStarts, static_cast<std::size_t>(Entry & 0xffffffffu) - 1))) return true;
   }
 }
 

@@ -10,41 +10,44 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/rules.h"
+
 namespace kerv {
 
 // A path split into its four parts, each a view into the path that was
 // split. Concatenated in order they give the path back.
 struct TPathParts {
-  std::string_view Drive;      // "C:" when the second character is ':' (Windows only)
+  std::string_view Drive;      // "C:" where the rules have drives and the second character is ':'
   std::string_view Directory;  // up to and including the last separator
   std::string_view Name;       // the last component without its extension
   std::string_view Extension;  // from the last '.' of the last component
 };
 
-// Splits Path by the platform's rules: on Windows '\' and '/' separate and
-// "x:" first is a drive; on POSIX only '/' separates and there are no
-// drives. A last component "." or ".." belongs to the directory. A ':'
-// elsewhere, '*' and '?' are ordinary characters. No part is cut, whatever
-// its length.
-TPathParts SplitPath(std::string_view Path);
+// Splits Path by Rules: '/' separates, and '\' too where the rules say so; a
+// drive only where the rules have drives. A last component "." or ".."
+// belongs to the directory. A ':' elsewhere, '*' and '?' are ordinary
+// characters. No part is cut, whatever its length.
+TPathParts SplitPath(std::string_view Path, const TPathRules& Rules);
 
-// The halves of a directory entry's bare name, as SplitPath gives them.
-struct TNameHalves {
+// Only the two halves of a directory entry's bare name, as SplitPath gives
+// them, found faster: this runs for every entry of the sweep.
+struct TEntryHalves {
   std::string_view Name;
   std::string_view Extension;
   std::string_view Both;  // Name followed at once by Extension
 };
-TNameHalves SplitName(std::string_view EntryName);
+TEntryHalves SplitEntryName(std::string_view EntryName, const TPathRules& Rules);
 
 // A directory entry's name as the tests use it. The halves are split on
 // first use: a spec such as "*.TMP" needs only the name's ending.
 class TNameParts {
 public:
-  explicit TNameParts(std::string_view EntryName) : Entry(EntryName) {}
+  TNameParts(std::string_view EntryName, const TPathRules& Rules) : Entry(EntryName), Rules(Rules) {}
   std::string_view Whole() const { return Entry; }
-  const TNameHalves& Halves() const {
+  const TPathRules& PathRules() const { return Rules; }
+  const TEntryHalves& Halves() const {
     if (!IsSplit) {
-      Split = SplitName(Entry);
+      Split = SplitEntryName(Entry, Rules);
       IsSplit = true;
     }
     return Split;
@@ -52,7 +55,8 @@ public:
 
 private:
   std::string_view Entry;
-  mutable TNameHalves Split;
+  const TPathRules& Rules;
+  mutable TEntryHalves Split;
   mutable bool IsSplit = false;
 };
 
@@ -78,14 +82,14 @@ struct TPatternHalf {
 // A spec split once, when it enters a list: only its name and extension
 // take part in matching, its drive and directory never do.
 struct TSpec {
-  explicit TSpec(std::string_view Text);
+  TSpec(std::string_view Text, const TPathRules& Rules);
+  TSpec(const TPathParts& Parts);
   TPatternHalf Name;
   TPatternHalf Extension;
   // "*.EXT": any name with exactly this extension. The extension runs from
   // the last dot, so an entry has it exactly when its name ends with it, and
   // the entry need not be split.
   bool IsSuffix = false;
-  bool HasWildcard() const { return Name.Kind != TPatternHalf::Exact || Extension.Kind != TPatternHalf::Exact; }
 };
 
 bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec);
@@ -98,9 +102,10 @@ bool MatchesPattern(const TNameParts& Parts, const TSpec& Spec);
 // takes a few dozen bytes a name and no allocation of its own for each.
 class stringList {
 public:
+  // Specs split by Rules.
+  explicit stringList(const TPathRules& Rules) : Rules(Rules) {}
   void Add(std::string_view Spec);
   bool empty() const { return TextStarts.empty(); }
-  std::size_t size() const { return TextStarts.size(); }
   // The specs in list order: the newest first.
   std::vector<std::string> Texts() const;
 
@@ -112,6 +117,7 @@ private:
   void AddLiteral(std::string_view UpperKey);
   void GrowTable();
 
+  const TPathRules& Rules;
   std::string TextPool;                  // every spec as given, in arrival order
   std::vector<std::size_t> TextStarts;   // where each one starts in TextPool
   std::vector<TSpec> Wildcards;          // the specs with a wildcard
@@ -128,5 +134,6 @@ bool MatchesAny(const stringList& List, const TNameParts& Parts);
 
 // ASCII upper-casing, the only case folding the program does.
 inline char UpperAscii(char C) { return (C >= 'a' && C <= 'z') ? char(C - 'a' + 'A') : C; }
+std::string UpperCased(std::string_view Text);
 
 }  // namespace kerv

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/rules.h"
 #include "reference_matching.h"
 
 namespace kerv {
@@ -10,10 +10,13 @@ namespace {
 
 struct TSplitRow { const char* Path; const char* Drive; const char* Directory; const char* Name; const char* Extension; };
 
-void ExpectSplits(const std::vector<TSplitRow>& Rows) {
+// Both platforms' rules, for the tests that hold under either.
+const std::pair<const char*, const TPathRules*> BothRules[] = {{"POSIX", &PosixRules}, {"Windows", &WindowsRules}};
+
+void ExpectSplits(const std::vector<TSplitRow>& Rows, const TPathRules& Rules) {
   for (const TSplitRow& R : Rows) {
     SCOPED_TRACE(R.Path);
-    const TPathParts P = SplitPath(R.Path);
+    const TPathParts P = SplitPath(R.Path, Rules);
     EXPECT_EQ(R.Drive, P.Drive);
     EXPECT_EQ(R.Directory, P.Directory);
     EXPECT_EQ(R.Name, P.Name);
@@ -22,7 +25,9 @@ void ExpectSplits(const std::vector<TSplitRow>& Rows) {
 }
 
 TEST(SplitPath, Parts) {
-  ExpectSplits({
+  for (const auto& [Name, Rules] : BothRules) {
+    SCOPED_TRACE(Name);
+    ExpectSplits({
       {"*.*", "", "", "*", ".*"},
       {"DIR/FILE.EXT", "", "DIR/", "FILE", ".EXT"},
       {"a.b.c", "", "", "a.b", ".c"},             // the last dot starts the extension
@@ -32,13 +37,15 @@ TEST(SplitPath, Parts) {
       {"dir.d/name", "", "dir.d/", "name", ""},   // a dot in the directory is not an extension
       {"a/...", "", "a/", "..", "."},             // three dots are a name
       {"", "", "", "", ""},
-  });
+    }, *Rules);
+  }
 }
 
 // Where the platforms differ: Windows has drives and two separators; on
 // POSIX '\' and ':' are ordinary characters of a name.
 TEST(SplitPath, PlatformRules) {
-  if (BackslashSeparates) {
+  {
+    SCOPED_TRACE("Windows");
     ExpectSplits({
         {"C:\\DIR\\SUB\\*.TMP", "C:", "\\DIR\\SUB\\", "*", ".TMP"},
         {"C:", "C:", "", "", ""},
@@ -49,8 +56,10 @@ TEST(SplitPath, PlatformRules) {
         {"X:Y:Z", "X:", "", "Y:Z", ""},            // only the second character makes a drive
         {"C:.", "C:", ".", "", ""},
         {"/tmp/a\\b.c", "", "/tmp/a\\", "b", ".c"},  // both separators count
-    });
-  } else {
+    }, WindowsRules);
+  }
+  {
+    SCOPED_TRACE("POSIX");
     ExpectSplits({
         {"C:\\DIR\\SUB\\*.TMP", "", "", "C:\\DIR\\SUB\\*", ".TMP"},
         {"C:", "", "", "C:", ""},
@@ -60,14 +69,30 @@ TEST(SplitPath, PlatformRules) {
         {"C:.", "", "", "C:", "."},
         {"/tmp/a\\b.c", "", "/tmp/", "a\\b", ".c"},  // only '/' separates
         {"junk\\..", "", "", "junk\\.", "."},
-    });
+    }, PosixRules);
   }
+}
+
+// Where a code page has double-byte characters (here: any byte 0x81 leads),
+// a trail byte is never a separator, a colon, a dot or a wildcard.
+TEST(SplitPath, StepsOverDoubleByteCharacters) {
+  TPathRules Rules = WindowsRules;
+  Rules.IsLeadByte = [](unsigned char Byte) { return Byte == 0x81; };
+  ExpectSplits({
+      {"\x81\\X.T", "", "", "\x81\\X", ".T"},        // the '\\' is a trail byte
+      {"\x81:X", "", "", "\x81:X", ""},                // no drive behind a lead byte
+      {"A\x81.B", "", "", "A\x81.B", ""},              // no dot either
+      {"D\\\x81\\.\x81.", "", "D\\", "\x81\\", ".\x81."},  // the last dot is a trail byte
+      {"C:\\A\x81", "C:", "\\", "A\x81", ""},          // a lead byte last stands alone
+  }, Rules);
+  EXPECT_TRUE(MatchesPattern(TNameParts("\x81X.TMP", Rules), TSpec("*.TMP", Rules)));
+  EXPECT_FALSE(MatchesPattern(TNameParts("A\x81.TMP", Rules), TSpec("*.TMP", Rules)));  // no extension
 }
 
 TEST(SplitPath, KeepsLongPartsWhole) {
   const std::string Name(1000, 'n');
   const std::string Path = "/d/" + std::string(5000, 'x') + "/" + Name + ".ext";
-  const TPathParts P = SplitPath(Path);
+  const TPathParts P = SplitPath(Path, PosixRules);
   EXPECT_EQ(Name, P.Name);
   EXPECT_EQ(".ext", P.Extension);
   EXPECT_EQ(5004u, P.Directory.size());
@@ -126,9 +151,29 @@ TEST(MatchesPattern, WholeSpecs) {
       {"x.tmp", "..", false},        // a spec that ends in ".." has empty halves
       {"-R", "-R", true},
   };
+  for (const auto& [Name, Rules] : BothRules) {
+    for (const Row& R : Rows) {
+      SCOPED_TRACE(std::string(Name) + ": " + R.Entry + " ~ " + R.Spec);
+      EXPECT_EQ(R.Match, MatchesPattern(TNameParts(R.Entry, *Rules), TSpec(R.Spec, *Rules)));
+    }
+  }
+}
+
+// Where the rules differ, so does what a spec or a name stands for.
+TEST(MatchesPattern, PlatformRules) {
+  struct Row { const char* Entry; const char* Spec; bool Posix, Windows; };
+  const Row Rows[] = {
+      {"old.tmp", "C:\\X\\*.TMP", false, true},  // a Windows spec's drive and directory take no part
+      {"b.tmp", "junk\\b.tmp", false, true},
+      {"junk\\b.tmp", "b.tmp", false, true},      // a POSIX name may hold a backslash
+      {"x:b.tmp", "b.tmp", false, true},
+      {"x:b.tmp", "x*.tmp", true, false},         // "x:" is a drive on Windows
+      {"junk\\b.tmp", "*.tmp", true, true},
+  };
   for (const Row& R : Rows) {
     SCOPED_TRACE(std::string(R.Entry) + " ~ " + R.Spec);
-    EXPECT_EQ(R.Match, MatchesPattern(TNameParts(R.Entry), TSpec(R.Spec)));
+    EXPECT_EQ(R.Posix, MatchesPattern(TNameParts(R.Entry, PosixRules), TSpec(R.Spec, PosixRules)));
+    EXPECT_EQ(R.Windows, MatchesPattern(TNameParts(R.Entry, WindowsRules), TSpec(R.Spec, WindowsRules)));
   }
 }
 
@@ -152,30 +197,31 @@ TEST(MatchesAny, Lists) {
       {{"\xc9t\xc9.txt"}, "\xe9t\xe9.TXT", false},      // no folding outside ASCII
       {{"one.txt", "*.c"}, "TWO.C", true},             // literal and wildcard together
   };
-  for (const Row& R : Rows) {
-    stringList List;
-    std::string Trace = R.Entry;
-    for (const char* Spec : R.Specs) {
-      List.Add(Spec);
-      Trace += std::string(" ") + Spec;
+  for (const auto& [Name, Rules] : BothRules) {
+    for (const Row& R : Rows) {
+      stringList List(*Rules);
+      std::string Trace = std::string(Name) + ": " + R.Entry;
+      for (const char* Spec : R.Specs) {
+        List.Add(Spec);
+        Trace += std::string(" ") + Spec;
+      }
+      SCOPED_TRACE(Trace);
+      EXPECT_EQ(R.Match, MatchesAny(List, TNameParts(R.Entry, *Rules)));
     }
-    SCOPED_TRACE(Trace);
-    EXPECT_EQ(R.Match, MatchesAny(List, TNameParts(R.Entry)));
   }
 }
 
 TEST(MatchesAny, LongLiteralNames) {
   const std::string Name = std::string(600, 'q') + ".log";
-  stringList List;
+  stringList List(PosixRules);
   List.Add(Name);
-  std::string Upper = Name;
-  for (char& C : Upper) C = UpperAscii(C);
-  EXPECT_TRUE(MatchesAny(List, TNameParts(Upper)));
-  EXPECT_FALSE(MatchesAny(List, TNameParts(Upper.substr(1))));
+  const std::string Upper = UpperCased(Name);
+  EXPECT_TRUE(MatchesAny(List, TNameParts(Upper, PosixRules)));
+  EXPECT_FALSE(MatchesAny(List, TNameParts(Upper.substr(1), PosixRules)));
 }
 
 TEST(stringList, NewestFirst) {
-  stringList List;
+  stringList List(PosixRules);
   List.Add("*.TMP");
   List.Add("a.bak");
   List.Add("*.OLD");
@@ -200,32 +246,40 @@ TEST(MatchesPattern, AgreesWithTheReferenceRules) {
     return Result;
   };
   const std::vector<std::string> Specs = Strings("a.*?B:\\", 3), Entries = Strings("aAb.\\:", 4);
-  for (const std::string& Spec : Specs) {
-    const TSpec Split(Spec);
-    stringList List;
-    List.Add(Spec);
-    for (const std::string& Entry : Entries) {
-      const bool Expected = reference::Matches(Entry, Spec, BackslashSeparates);
-      if (MatchesPattern(TNameParts(Entry), Split) != Expected || MatchesAny(List, TNameParts(Entry)) != Expected)
-        FAIL() << "spec [" << Spec << "] entry [" << Entry << "] should " << (Expected ? "" : "not ") << "match";
+  for (const auto& [Name, Rules] : BothRules) {
+    const bool Windows = Rules->BackslashSeparates;
+    for (const std::string& Spec : Specs) {
+      const TSpec Split(Spec, *Rules);
+      stringList List(*Rules);
+      List.Add(Spec);
+      for (const std::string& Entry : Entries) {
+        const bool Expected = reference::Matches(Entry, Spec, Windows);
+        if (MatchesPattern(TNameParts(Entry, *Rules), Split) != Expected ||
+            MatchesAny(List, TNameParts(Entry, *Rules)) != Expected)
+          FAIL() << Name << ": spec [" << Spec << "] entry [" << Entry << "] should " << (Expected ? "" : "not ")
+                 << "match";
+      }
     }
   }
 }
 
 // The fast split of entry names agrees with SplitPath on every string made
 // of the characters that matter.
-TEST(SplitName, AgreesWithSplitPath) {
+TEST(SplitEntryName, AgreesWithSplitPath) {
   const char Alphabet[] = {'a', '.', '/', '\\', ':', 'B'};
   std::string Name;
-  for (int Code = 0; Code < 6 * 6 * 6 * 6 * 6 * 6 * 6; ++Code) {
-    Name.clear();
-    for (int C = Code; C > 0; C /= 6) Name += Alphabet[C % 6];
-    SCOPED_TRACE(Name);
-    const TPathParts Path = SplitPath(Name);
-    const TNameHalves Parts = SplitName(Name);
-    ASSERT_EQ(Path.Name, Parts.Name);
-    ASSERT_EQ(Path.Extension, Parts.Extension);
-    ASSERT_EQ(std::string(Path.Name) + std::string(Path.Extension), Parts.Both);
+  for (const auto& [RulesName, Rules] : BothRules) {
+    SCOPED_TRACE(RulesName);
+    for (int Code = 0; Code < 6 * 6 * 6 * 6 * 6 * 6 * 6; ++Code) {
+      Name.clear();
+      for (int C = Code; C > 0; C /= 6) Name += Alphabet[C % 6];
+      SCOPED_TRACE(Name);
+      const TPathParts Path = SplitPath(Name, *Rules);
+      const TEntryHalves Parts = SplitEntryName(Name, *Rules);
+      ASSERT_EQ(Path.Name, Parts.Name);
+      ASSERT_EQ(Path.Extension, Parts.Extension);
+      ASSERT_EQ(std::string(Path.Name) + std::string(Path.Extension), Parts.Both);
+    }
   }
 }
 

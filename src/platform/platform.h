@@ -11,61 +11,6 @@
 
 namespace kerv {
 
-#ifdef _WIN32
-inline constexpr char PathSeparator = '\\';
-// Windows file names are case-insensitive: the base spec is upper-cased
-// whole, so every printed directory comes out in upper case.
-inline constexpr bool UpperCaseBaseSpec = true;
-// "C:" alone names the current directory of drive C:.
-inline constexpr bool HasDrives = true;
-// '\' and '/' both separate the parts of a path.
-inline constexpr bool BackslashSeparates = true;
-// Names cannot hold control characters, and '\' is the separator: printed
-// paths are written as they are.
-inline constexpr bool EscapesPrintedNames = false;
-
-// Both '-' and '/' start an option.
-inline bool StartsOption(std::string_view Arg) {
-  return !Arg.empty() && (Arg[0] == '-' || Arg[0] == '/');
-}
-#else
-inline constexpr char PathSeparator = '/';
-// A case-sensitive file system: an upper-cased "/tmp/a/" names another
-// directory, so the directory part keeps the case the user typed.
-inline constexpr bool UpperCaseBaseSpec = false;
-// Only '/' separates, and there are no drives: '\' and ':' are ordinary
-// characters of a name, which must never be split where the system does not
-// split it.
-inline constexpr bool HasDrives = false;
-inline constexpr bool BackslashSeparates = false;
-// Any byte but '/' and NUL may stand in a name: a printed path writes
-// control bytes and '\' as escapes, so that one line names one file and no
-// name can send control sequences to the terminal.
-inline constexpr bool EscapesPrintedNames = true;
-
-// '-' starts an option. '/' starts an absolute path, except in the two
-// characters of an option such as "/S" or "/?", kept as a DOS habit.
-inline bool StartsOption(std::string_view Arg) {
-  if (!Arg.empty() && Arg[0] == '-') return true;
-  if (Arg.size() != 2 || Arg[0] != '/') return false;
-  switch (Arg[1]) {
-    case '?': case 'Q': case 'q': case 'R': case 'r': case 'S': case 's': return true;
-    default: return false;
-  }
-}
-#endif
-
-// True for the first byte of a double-byte character in the active code
-// page; the path splitter steps over such characters whole. POSIX systems
-// have no such code pages: UTF-8 never puts an ASCII byte inside a character.
-#ifdef _WIN32
-inline constexpr bool HasLeadBytes = true;
-bool IsLeadByte(unsigned char Byte);
-#else
-inline constexpr bool HasLeadBytes = false;
-inline bool IsLeadByte(unsigned char) { return false; }
-#endif
-
 // What a failure means, so that the sweep can choose its message without
 // knowing the platform's numbers.
 enum class TFsError { None, NotFound, AccessDenied, NoDevice, Busy, Other };
@@ -94,6 +39,8 @@ struct TFileInfo {
 // One open directory, closed by the destructor. Every operation on a child
 // is relative to this directory and never follows a link, so a child that
 // is swapped for a link while the sweep runs cannot redirect it.
+// @note On Windows, children are still opened and removed by full path: a
+// directory swapped for a junction mid-run can redirect the sweep there.
 class TDirListing {
 public:
   virtual ~TDirListing() = default;
@@ -120,12 +67,15 @@ public:
 
   // Gives the operating system's handle back while the listing waits for a
   // deep subtree: the entries not yet delivered stay in memory, so Next still
-  // works, but nothing else does until Reacquire. The sweep calls these so
-  // that it holds a fixed number of handles whatever the depth.
+  // works, but nothing else does until the child it opened last is closed.
+  // The walk calls this so that it holds a fixed number of handles whatever
+  // the depth.
   virtual TFsStatus Release() = 0;
-  // Takes the handle back through Child (a directory opened from this one),
-  // checking that it leads to the very same directory.
-  virtual TFsStatus Reacquire(TDirListing& Child) = 0;
+  // Ends the listing. A listing that OpenChild gave hands its parent the
+  // handle back, if the parent released it, through this very directory,
+  // checked to lead to the same directory as before: set when the subtree
+  // was moved away meanwhile. The listing is of no use afterwards.
+  virtual TFsStatus Close() = 0;
 };
 
 // What ReadKey returns for a key that the console sends as several codes

@@ -1,6 +1,7 @@
 // POSIX calls only; nothing here decides what is deleted. Each operation
 // makes its call and turns the error into a meaning.
 #include "platform/platform.h"
+#include "platform/rules.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -414,7 +415,9 @@ constexpr char SavedOther = '-';
 
 class TPosixListing final : public TDirListing {
 public:
-  TPosixListing(int Fd, const TIdentity& Id) : Fd(Fd), Id(Id) {}
+  // Parent: the listing this one was opened from, which outlives it; null
+  // for the top of a walk.
+  TPosixListing(int Fd, const TIdentity& Id, TPosixListing* Parent = nullptr) : Fd(Fd), Id(Id), Parent(Parent) {}
   ~TPosixListing() override {
     if (Fd >= 0) ::close(Fd);
   }
@@ -449,7 +452,7 @@ public:
       ::close(Child);
       return nullptr;
     }
-    return std::make_unique<TPosixListing>(Child, ChildId);
+    return std::make_unique<TPosixListing>(Child, ChildId, this);
   }
 
   bool IsRoot() const override {
@@ -500,28 +503,36 @@ public:
     return {};
   }
 
-  TFsStatus Reacquire(TDirListing& ChildListing) override {
-    if (Fd >= 0) return {};
-    const auto& Child = static_cast<const TPosixListing&>(ChildListing);
-    const int Parent = ::openat(Child.Fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (Parent < 0) return FromErrno(errno);
-    TIdentity ParentId;
+  TFsStatus Close() override {
+    TFsStatus Status;
+    if (Parent && Parent->Fd < 0 && Fd >= 0) Status = Parent->TakeHandleFrom(Fd);
+    if (Fd >= 0) ::close(Fd);
+    Fd = -1;
+    return Status;
+  }
+
+private:
+  // Takes the handle back through Child's "..", checking that it leads to
+  // the very directory this listing was.
+  TFsStatus TakeHandleFrom(int Child) {
+    const int Up = ::openat(Child, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (Up < 0) return FromErrno(errno);
+    TIdentity UpId;
     int Error = 0;
-    if (!Identify(Parent, ParentId, Error)) {
-      ::close(Parent);
+    if (!Identify(Up, UpId, Error)) {
+      ::close(Up);
       return FromErrno(Error);
     }
     // The subtree was moved away while the sweep was inside it: ".." is no
     // longer the directory the sweep came from.
-    if (ParentId.Device != Id.Device || ParentId.Inode != Id.Inode) {
-      ::close(Parent);
+    if (UpId.Device != Id.Device || UpId.Inode != Id.Inode) {
+      ::close(Up);
       return FromErrno(ENOENT);
     }
-    Fd = Parent;
+    Fd = Up;
     return {};
   }
 
-private:
   bool Fill(TFsStatus& Status) {
     // Not zeroed: the kernel fills what is read.
     if (!Buffer) Buffer.reset(new char[ListingBufferSize]);
@@ -563,6 +574,7 @@ private:
 
   int Fd;
   TIdentity Id;
+  TPosixListing* Parent;
   std::unique_ptr<char[]> Buffer;
   std::size_t Pos = 0;
   std::size_t End = 0;
@@ -850,5 +862,7 @@ TPlatform& NativePlatform() {
 }
 
 TFsStatus SystemErrorStatus(long Code) { return FromErrno(static_cast<int>(Code)); }
+
+const TPathRules& NativeRules() { return PosixRules; }
 
 }  // namespace kerv

@@ -87,7 +87,9 @@ TEST(PosixListing, NeverEntersALink) {
   EXPECT_EQ(TFsError::NotFound, Status.Kind);
 }
 
-TEST(PosixListing, KeepsItsPlaceAcrossReleaseAndReacquire) {
+// A listing that gave its handle back keeps its place, and takes the handle
+// again when the child it opened is closed.
+TEST(PosixListing, KeepsItsPlaceAcrossReleaseAndTheChildsClose) {
   TTempTree Tree;
   for (int I = 0; I < 3000; ++I) Tree.File("d/f" + std::to_string(I));
   Tree.Dir("d/sub");
@@ -101,7 +103,8 @@ TEST(PosixListing, KeepsItsPlaceAcrossReleaseAndReacquire) {
   ASSERT_TRUE(Sub);
   EXPECT_FALSE(Dir->Release().Failed());
   TFileInfo Info;
-  EXPECT_FALSE(Dir->Reacquire(*Sub).Failed());
+  EXPECT_TRUE(Dir->InspectChild("f1", Info).Failed());  // no handle now
+  EXPECT_FALSE(Sub->Close().Failed());
   EXPECT_FALSE(Dir->InspectChild("f1", Info).Failed());  // the handle is back
   while (Dir->Next(Entry, Status)) Seen.push_back(Entry.Name);
   std::sort(Seen.begin(), Seen.end());
@@ -109,7 +112,7 @@ TEST(PosixListing, KeepsItsPlaceAcrossReleaseAndReacquire) {
   EXPECT_EQ(Seen.end(), std::adjacent_find(Seen.begin(), Seen.end()));
 }
 
-TEST(PosixListing, ReacquireRefusesADirectoryThatMoved) {
+TEST(PosixListing, ClosingAChildThatMovedGivesNoHandleBack) {
   TTempTree Tree;
   Tree.Dir("a/sub");
   Tree.Dir("b");
@@ -119,7 +122,9 @@ TEST(PosixListing, ReacquireRefusesADirectoryThatMoved) {
   ASSERT_TRUE(Sub);
   EXPECT_FALSE(Dir->Release().Failed());
   ASSERT_EQ(0, ::rename((Tree / "a/sub").c_str(), (Tree / "b/sub").c_str()));
-  EXPECT_EQ(TFsError::NotFound, Dir->Reacquire(*Sub).Kind);
+  EXPECT_EQ(TFsError::NotFound, Sub->Close().Kind);
+  TFileInfo Info;
+  EXPECT_TRUE(Dir->InspectChild("sub", Info).Failed());
 }
 
 TEST(PosixPlatform, OpensPathsLongerThanThePathLimit) {

@@ -6,6 +6,7 @@
 // "\\?\" form take paths of any length, and each entry keeps its wide name,
 // so that a name the code page cannot spell is still deleted by its own name.
 #include "platform/platform.h"
+#include "platform/rules.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -18,8 +19,6 @@
 #include <vector>
 
 namespace kerv {
-
-bool IsLeadByte(unsigned char Byte) { return IsDBCSLeadByte(Byte) != 0; }
 
 namespace {
 
@@ -209,7 +208,11 @@ public:
     Find = INVALID_HANDLE_VALUE;
     return {};
   }
-  TFsStatus Reacquire(TDirListing&) override { return {}; }
+  TFsStatus Close() override {
+    if (Find != INVALID_HANDLE_VALUE) FindClose(Find);
+    Find = INVALID_HANDLE_VALUE;
+    return {};
+  }
 
   static std::unique_ptr<TDirListing> Open(const std::wstring& Directory, TFsStatus& Status) {
     WIN32_FIND_DATAW First;
@@ -395,5 +398,20 @@ TPlatform& NativePlatform() {
 }
 
 TFsStatus SystemErrorStatus(long Code) { return FromCode(static_cast<DWORD>(Code)); }
+
+namespace {
+bool IsLeadByte(unsigned char Byte) { return IsDBCSLeadByte(Byte) != 0; }
+}  // namespace
+
+// Names reach the matcher in the ANSI code page, whose double-byte
+// characters the splitter steps over whole.
+const TPathRules& NativeRules() {
+  static const TPathRules Rules = [] {
+    TPathRules Native = WindowsRules;
+    Native.IsLeadByte = IsLeadByte;
+    return Native;
+  }();
+  return Rules;
+}
 
 }  // namespace kerv

@@ -9,7 +9,7 @@ using Strings = std::vector<std::string>;
 
 // The words, in file order, that the bytes give when fed in chunks of Chunk.
 Strings Words(const std::string& Bytes, std::size_t Chunk) {
-  stringList List;
+  stringList List(PosixRules);
   TListParser Parser(List);
   for (std::size_t Pos = 0; Pos < Bytes.size(); Pos += Chunk)
     if (!Parser.Feed(std::string_view(Bytes).substr(Pos, Chunk))) break;

@@ -21,15 +21,28 @@ constexpr std::string_view UsageText =
     "  -S simulate\n"
     "\n";
 
-bool EndsWithSeparator(std::string_view Path) {
-  return !Path.empty() && (Path.back() == '/' || Path.back() == PathSeparator);
+bool EndsWithSeparator(std::string_view Path, const TPathRules& Rules) {
+  return !Path.empty() && (Path.back() == '/' || Path.back() == Rules.Separator);
 }
 
 }  // namespace
 
-TKerv::TKerv(TPlatform& Os) : Os(Os) {}
+TKerv::TKerv(TPlatform& Os, const TPathRules& Rules)
+    : TSweepState(Rules), Os(Os), Rules(Rules), Sweep(Os, Rules, *this) {}
 
 void TKerv::ShowUsage() { Os.WriteErr(UsageText); }
+
+bool TKerv::StartsOption(std::string_view Arg) const {
+  if (Arg.empty() || (Arg[0] != '-' && Arg[0] != '/')) return false;
+  if (Arg[0] == '-' || Rules.SlashStartsOptions) return true;
+  // Elsewhere '/' starts an absolute path, except in the two characters of
+  // an option such as "/S" or "/?", kept as a DOS habit.
+  if (Arg.size() != 2) return false;
+  switch (UpperAscii(Arg[1])) {
+    case '?': case 'Q': case 'R': case 'S': return true;
+    default: return false;
+  }
+}
 
 // Only the second character counts; unknown letters are ignored without a
 // word, as are the characters after the second. '?' reports whether the
@@ -82,7 +95,7 @@ int TKerv::TakeArgument(std::string_view Arg, TArguments& Args) {
         ShowError(Status);
         return 1;
       }
-      Args.BaseSpec = Current + PathSeparator;
+      Args.BaseSpec = Current + Rules.Separator;
       Args.AwaitingBase = false;
     }
     return 0;
@@ -126,7 +139,7 @@ int TKerv::ReadListFile(const std::string& Name, stringList& List) {
     }
   }
   Line = "Error opening List File ";
-  AppendPrintable(Line, Name);
+  AppendPrintable(Line, Name, Rules);
   Line += '\n';
   Os.WriteOut(Line);
   Os.FlushOut();
@@ -143,17 +156,15 @@ int TKerv::SweepBaseSpec(const TArguments& Args) {
     WriteSummary(1);
     return 1;
   }
-  std::string BaseSpec = Args.BaseSpec;
-  if (UpperCaseBaseSpec)
-    for (char& C : BaseSpec) C = UpperAscii(C);
-  const TPathParts Parts = SplitPath(BaseSpec);
+  const std::string BaseSpec = Rules.UpperCaseBaseSpec ? UpperCased(Args.BaseSpec) : Args.BaseSpec;
+  const TPathParts Parts = SplitPath(BaseSpec, Rules);
   if (!Parts.Name.empty() || !Parts.Extension.empty())
     Include.Add(std::string(Parts.Name) + std::string(Parts.Extension));
 
   std::string Directory = std::string(Parts.Drive) + std::string(Parts.Directory);
   // A directory that ends in "." or ".." still needs its separator, or the
   // printed paths would run its last name into the file names.
-  if (!Parts.Directory.empty() && !EndsWithSeparator(Directory)) Directory += PathSeparator;
+  if (!Parts.Directory.empty() && !EndsWithSeparator(Directory, Rules)) Directory += Rules.Separator;
 
   // "kerv32 @files.lst", "kerv32 & @files.lst" and "kerv32 dir/ @files.lst"
   // delete the files the list names; when the include specs were to come
@@ -162,7 +173,7 @@ int TKerv::SweepBaseSpec(const TArguments& Args) {
   const bool SelectsNothing = Args.IncludeFromList && Include.empty();
   const int Result = SelectsNothing ? 0 : ScanDir(Directory);
   WriteSummary(Result);
-  return Result != 0 || OutputLost ? 1 : 0;
+  return Result != 0 || Sweep.OutputLost() ? 1 : 0;
 }
 
 void TKerv::WriteSummary(int SweepResult) {
@@ -173,10 +184,7 @@ void TKerv::WriteSummary(int SweepResult) {
   if (SweepResult != 0) Line += "in";
   Line += "complete!\n\n";
   Line += Totals;
-  if ((!Os.WriteOut(Line) || !Os.FlushOut()) && !OutputLost) {
-    OutputLost = true;
-    ShowError(Os.OutputError());
-  }
+  Sweep.Write(Line, true);
 }
 
 }  // namespace kerv

@@ -2,18 +2,20 @@
 // the exit status.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "matching/matching.h"
 #include "platform/platform.h"
+#include "platform/rules.h"
+#include "sweep/sweep.h"
 
 namespace kerv {
 
-class TKerv {
+// The lists, options and counters (TSweepState) are members of the remover,
+// which lends them to its sweep for the run.
+class TKerv : public TSweepState {
 public:
-  explicit TKerv(TPlatform& Os = NativePlatform());
+  explicit TKerv(TPlatform& Os = NativePlatform(), const TPathRules& Rules = NativeRules());
 
   // Takes the argument count and vector (the program's own path first) and
   // returns the exit status: -1 the usage text was shown instead of a run,
@@ -24,27 +26,10 @@ public:
   // The usage text, on standard error.
   void ShowUsage();
 
-  // Sweeps Directory (empty: the current directory; otherwise ending in a
-  // separator, or a bare drive) and with Recurse its subtree, dealing with
-  // every file that Include and Exclude select. 0: every entry was dealt
-  // with; 1: the run must stop, and the reason is already printed.
-  int ScanDir(const std::string& Directory);
-
-  // The one message for a failure, on standard error.
-  void ShowError(const TFsStatus& Status);
-
-  // Waits for one of the answers to the delete question and returns its
-  // upper-case letter: 'Y', 'N', 'X' or 'Q'. The letter is echoed; Ctrl-C
-  // is 'Q' without echo, and so is a console that cannot be read.
-  char AskKey();
-
-  stringList Include;  // a file must match one of these; empty admits every file
-  stringList Exclude;  // a file must match none of these
-  bool Recurse = false;
-  bool Ask = false;
-  bool Simulate = false;
-  std::int64_t DeletedFiles = 0;
-  std::int64_t DeletedBytes = 0;
+  // The sweep's operations, as the run uses them (see TSweep).
+  int ScanDir(const std::string& Directory) { return Sweep.ScanDir(Directory); }
+  void ShowError(const TFsStatus& Status) { Sweep.ShowError(Status); }
+  char AskKey() { return Sweep.AskKey(); }
 
 private:
   // The state of the argument walk.
@@ -57,21 +42,16 @@ private:
     std::string BaseSpec;
   };
   int TakeArgument(std::string_view Arg, TArguments& Args);
+  bool StartsOption(std::string_view Arg) const;
+  bool TakeOption(std::string_view Arg);
   int ReadListFile(const std::string& Name, stringList& List);
   int SweepBaseSpec(const TArguments& Args);
-  bool IsSelected(const TNameParts& Parts) const;
-  // Path holds the directory's path in its first PathLength characters.
-  int DealWithFile(TDirListing& Dir, const TDirEntry& Entry, std::string& Path, std::size_t PathLength);
-  bool Write(std::string_view Text, bool Flush = false);
-  bool TakeOption(std::string_view Arg);
   void WriteSummary(int SweepResult);
 
-  // Room kept on standard output for the summary: its longest text.
-  static constexpr std::size_t SummaryRoom = 128;
-
   TPlatform& Os;
-  std::string Line;         // the line in hand, kept to reuse its storage
-  bool OutputLost = false;  // a failure of standard output was already reported
+  const TPathRules& Rules;
+  TSweep Sweep;
+  std::string Line;  // the text in hand, kept to reuse its storage
 };
 
 }  // namespace kerv

@@ -43,34 +43,42 @@ TEST(Run, OnlyOptionsShowUsageOnceAndSweepNothing) {
   }
 }
 
+// The option letters under both platforms' rules: the options each command
+// line sets on POSIX, and on Windows.
 TEST(Run, OptionLetters) {
-  struct Row { std::vector<const char*> Args; bool Recurse, Simulate, Ask; };
+  struct TOptions { bool Recurse, Simulate, Ask; };
+  struct Row { std::vector<const char*> Args; TOptions Posix, Windows; };
+  const TOptions None{false, false, false}, Simulate{false, true, false};
   const Row Rows[] = {
-      {{"-s", "x"}, false, true, false},
-      {{"-S", "x"}, false, true, false},
-      {{"-Sxyz", "x"}, false, true, false},   // only the second character counts
-      {{"/s", "x"}, false, true, false},      // the DOS habit
-      {{"/R", "/q", "x"}, true, false, true},
-      {{"-Z", "-", "x"}, false, false, false},  // unknown or missing letters: ignored
-      {{"-r", "-q", "-s", "x"}, true, true, true},
-      {{"x", "-R"}, false, false, false},     // after the base spec, a spec
+      {{"-s", "x"}, Simulate, Simulate},
+      {{"-S", "x"}, Simulate, Simulate},
+      {{"-Sxyz", "x"}, Simulate, Simulate},   // only the second character counts
+      {{"/s", "x"}, Simulate, Simulate},      // the DOS habit
+      {{"/R", "/q", "x"}, {true, false, true}, {true, false, true}},
+      {{"-Z", "-", "x"}, None, None},         // unknown or missing letters: ignored
+      {{"-r", "-q", "-s", "x"}, {true, true, true}, {true, true, true}},
+      {{"x", "-R"}, None, None},              // after the base spec, a spec
       // A path on POSIX; on Windows '/' starts an option too.
-      {{"/sx", "x"}, false, PathSeparator == '\\', false},
+      {{"/sx", "x"}, None, Simulate},
+      {{"/tmp/", "-R"}, None, {true, false, false}},  // on Windows "/t" is an option too
   };
-  for (const Row& R : Rows) {
-    SCOPED_TRACE(::testing::PrintToString(R.Args));
-    TFakePlatform Os;
-    TKerv Kerv(Os);
-    RunWith(Kerv, R.Args);
-    EXPECT_EQ(R.Recurse, Kerv.Recurse);
-    EXPECT_EQ(R.Simulate, Kerv.Simulate);
-    EXPECT_EQ(R.Ask, Kerv.Ask);
+  for (const auto& [Name, Rules] : {std::pair{"POSIX", &PosixRules}, {"Windows", &WindowsRules}}) {
+    for (const Row& R : Rows) {
+      SCOPED_TRACE(std::string(Name) + " " + ::testing::PrintToString(R.Args));
+      const TOptions& Expected = Rules == &PosixRules ? R.Posix : R.Windows;
+      TFakePlatform Os;
+      TKerv Kerv(Os, *Rules);
+      RunWith(Kerv, R.Args);
+      EXPECT_EQ(Expected.Recurse, Kerv.Recurse);
+      EXPECT_EQ(Expected.Simulate, Kerv.Simulate);
+      EXPECT_EQ(Expected.Ask, Kerv.Ask);
+    }
   }
 }
 
 TEST(Run, BaseSpecGivesDirectoryAndOneIncludeSpec) {
   // Upper-case specs read the same where the platform upper-cases the base.
-  const std::string Up = AsBase("T/sub/..") + PathSeparator;
+  const std::string Up = AsBase("T/sub/..") + NativeRules().Separator;
   struct Row { const char* Base; Strings Include; std::string Line; };
   const Row Rows[] = {
       {"T/*.TMP", {"*.TMP"}, "File T/a.tmp deleted!\n"},
@@ -169,7 +177,7 @@ namespace {
 // first) and the files it deletes from a fixture that tells them apart. The
 // current directory is /work; T is another directory.
 TEST(Run, OperatorsPrefixesAndListFiles) {
-  const std::string Cwd = UpperCaseBaseSpec ? "C:\\work" : "/work";
+  const std::string Cwd = NativeRules().UpperCaseBaseSpec ? "C:\\work" : "/work";
   struct Row {
     std::vector<const char*> Args;
     Strings Include, Exclude, Removed;
@@ -222,7 +230,7 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
     // Paths below the current directory start as the platform prints it.
     Strings Expected;
     for (const std::string& Path : R.Removed)
-      Expected.push_back(Path.rfind("/work/", 0) == 0 ? AsBase(Cwd) + PathSeparator + Native(Path.substr(6)) : Path);
+      Expected.push_back(Path.rfind("/work/", 0) == 0 ? AsBase(Cwd) + NativeRules().Separator + Native(Path.substr(6)) : Path);
     std::sort(Expected.begin(), Expected.end());
     Strings Removed = Os.Removed;
     std::sort(Removed.begin(), Removed.end());
@@ -234,11 +242,11 @@ TEST(Run, OperatorsPrefixesAndListFiles) {
 
 TEST(Run, BareOperatorAtTheRootGivesTwoSeparators) {
   TFakePlatform Os;
-  Os.Cwd = UpperCaseBaseSpec ? "C:\\" : "/";
+  Os.Cwd = NativeRules().UpperCaseBaseSpec ? "C:\\" : "/";
   Os.AddFile("a.tmp");
   TKerv Kerv(Os);
   EXPECT_EQ(0, RunWith(Kerv, {"&", "*.tmp"}));
-  EXPECT_EQ("File " + Os.Cwd + PathSeparator + "a.tmp deleted!\n", Os.Out.substr(0, Os.Out.find('\n') + 1));
+  EXPECT_EQ("File " + Os.Cwd + NativeRules().Separator + "a.tmp deleted!\n", Os.Out.substr(0, Os.Out.find('\n') + 1));
 }
 
 // A list file that cannot be read whole stops the run before anything is

@@ -301,7 +301,7 @@ TEST(ScanDir, NoFileGoesUnlessItsLineIsSureToBeKept) {
 // Every file of the whole system, for real, is refused before anything goes;
 // naming the files, simulating or staying in the root directory works.
 TEST(ScanDir, RefusesEveryFileUnderTheRoot) {
-  const std::string Root = UpperCaseBaseSpec ? "C:\\" : "/";
+  const std::string Root = NativeRules().UpperCaseBaseSpec ? "C:\\" : "/";
   struct Row { const char* What; bool Recurse, Simulate, Ask; const char* Include; const char* Exclude; bool Refused; };
   const Row Rows[] = {
       {"every file, recursively", true, false, false, nullptr, nullptr, true},
@@ -343,7 +343,7 @@ TEST(ScanDir, PrintedPathsEscapeControlBytes) {
   TKerv Kerv(Os);
   Kerv.Ask = true;
   EXPECT_EQ(0, Kerv.ScanDir(Native("T/")));
-  const std::string Printed = Native("T/") + (EscapesPrintedNames ? "a\\012b\\033.tmp" : "a\nb\x1b.tmp");
+  const std::string Printed = Native("T/") + (NativeRules().EscapesPrintedNames ? "a\\012b\\033.tmp" : "a\nb\x1b.tmp");
   EXPECT_EQ("Delete file " + Printed + " ? [Yes/No/X/Quit] Y\nFile " + Printed + " deleted!\n", Os.Out);
 }
 
