@@ -1,6 +1,6 @@
 // The operating system as kerv32 sees it. This header is the only way into
 // the OS for the rest of the tree; it includes only standard headers, and
-// platform_posix.cpp or platform_win32.cpp implements it.
+// the files of linux/ or platform_win32.cpp implement it.
 #pragma once
 
 #include <cstddef>
