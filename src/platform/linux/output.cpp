@@ -164,10 +164,10 @@ bool ErrorTakesMessageNow() {
   ::_exit(128 + Signal);
 }
 
-// Ends the process for Signal, after writing what is held for standard
-// output. Async-signal-safe.
 }  // namespace
 
+// Ends the process for Signal, after writing what is held for standard
+// output. Async-signal-safe.
 [[noreturn]] void TakeSignal(int Signal) {
   // From here on a second signal ends the process at once: the writes below
   // may wait for a reader that never comes.
@@ -194,6 +194,8 @@ namespace {
 
 }  // namespace
 
+// The main program's side of the hold; a handler that finds one in force
+// leaves a note, which Unhold acts on. Both async-signal-safe.
 void Hold() {
   HoldDepth = HoldDepth + 1;
   std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -215,6 +217,7 @@ void Unhold() {
 
 namespace {
 
+// The handler of the ending signals. Async-signal-safe.
 extern "C" void OnEndingSignal(int Signal) {
   if (PendingSignal != 0) TakeSignalNow(Signal);
   if (HoldDepth != 0) {
@@ -224,6 +227,8 @@ extern "C" void OnEndingSignal(int Signal) {
   TakeSignal(Signal);
 }
 
+// The batch timer's handler: held lines are written at most this late.
+// Async-signal-safe.
 extern "C" void OnBatchTimer(int) {
   if (HoldDepth != 0) {
     FlushDue = 1;
@@ -243,11 +248,13 @@ extern "C" void OnBatchTimer(int) {
 // through while a write waits for a reader.
 constexpr int EndingSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
+// Async-signal-safe.
 void BlockAllButEnding(sigset_t& Mask) {
   sigfillset(&Mask);
   for (const int Signal : EndingSignals) sigdelset(&Mask, Signal);
 }
 
+// Not signal-safe: the main program's, inside a hold.
 void ArmBatchTimer() {
   if (!AlarmHandlerSet) {
     struct sigaction Action {};
@@ -264,7 +271,7 @@ void ArmBatchTimer() {
 }
 
 // At the end of a run and at exit: lines still held are written, and the
-// room reserved for them is given back.
+// room reserved for them is given back. Not signal-safe: the main program's.
 extern "C" void FlushAtExit() {
   Hold();
   FlushBuffer();
@@ -273,7 +280,8 @@ extern "C" void FlushAtExit() {
   Unhold();
 }
 
-// Where the next byte written to standard output lands.
+// Where the next byte written to standard output lands. Not signal-safe:
+// the main program's, inside a hold.
 bool QueryPosition(int& Error) {
   std::uint64_t Position;
   if (OutAppends) {
@@ -297,7 +305,7 @@ bool QueryPosition(int& Error) {
 }
 
 // Makes sure that Length more bytes after those held will be kept once
-// written. Inside a hold.
+// written. Not signal-safe: the main program's, inside a hold.
 int Reserve(std::size_t Length) {
   if (OutErrno != 0) return OutErrno;
   if (OutKind == Stream) return 0;
@@ -343,7 +351,9 @@ TSavedAction SavedActions[] = {{SIGINT, {}, false}, {SIGQUIT, {}, false},
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// What the platform offers: the main program's side.
+// What the platform offers: the main program's side, none of it called from
+// a handler (not signal-safe), each inside a hold where it touches what a
+// handler may.
 
 void SetUpOutput() {
   OutToTerminal = ::isatty(STDOUT_FILENO) == 1;
