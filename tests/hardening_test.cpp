@@ -22,7 +22,7 @@ using Strings = std::vector<std::string>;
 // Another process swaps a subdirectory for a link to an outside directory
 // again and again while the sweep runs. Directories are opened relative to
 // their parents without following links, so not one outside file may go.
-TEST(Hardening, SwappingADirectoryForALinkNeverLeadsOutside) {
+TEST(SharedHardening, SwappingADirectoryForALinkNeverLeadsOutside) {
   TTempTree Tree;
   for (int I = 0; I < 50; ++I) Tree.File("outside/keep" + std::to_string(I) + ".tmp");
   const Strings Outside = Tree.Files();

@@ -39,8 +39,9 @@ struct TFileInfo {
 // One open directory, closed by the destructor. Every operation on a child
 // is relative to this directory and never follows a link, so a child that
 // is swapped for a link while the sweep runs cannot redirect it.
-// @note On Windows, children are still opened and removed by full path: a
-// directory swapped for a junction mid-run can redirect the sweep there.
+// @note Under Wine, which follows a POSIX link even when told not to, the
+// Win32 layer keeps this by checking each child's file index against the
+// listing's; a POSIX link to a file is deleted through the link there.
 class TDirListing {
 public:
   virtual ~TDirListing() = default;

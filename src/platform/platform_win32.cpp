@@ -2,16 +2,24 @@
 // makes its call and turns the error into a meaning.
 //
 // Names reach the rest of the program in the ANSI code page, as the console
-// program always saw them; underneath, the wide-character calls and the
-// "\\?\" form take paths of any length, and each entry keeps its wide name,
-// so that a name the code page cannot spell is still deleted by its own name.
+// program always saw them, but never through a best-fit mapping; underneath,
+// the wide-character calls and the "\\?\" form take paths of any length, and
+// each entry keeps its wide name, so that every operation uses the file's
+// own name. Below the directory the user named, every directory is opened
+// relative to its parent's handle and every file is removed through a handle
+// opened relative to its directory: nothing goes by a path that another
+// process could redirect.
 #include "platform/platform.h"
 #include "platform/rules.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600  // GetFileInformationByHandleEx: Vista and later
+#endif
 #include <windows.h>
+#include <winternl.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -61,17 +69,47 @@ std::wstring Wide(std::string_view Text) {
   return Result;
 }
 
-std::string Narrow(const wchar_t* Text) {
-  const int Length = WideCharToMultiByte(CP_ACP, 0, Text, -1, nullptr, 0, nullptr, nullptr);
-  std::string Result(static_cast<std::size_t>(Length > 0 ? Length - 1 : 0), '\0');
-  if (Length > 1) WideCharToMultiByte(CP_ACP, 0, Text, -1, Result.data(), Length, nullptr, nullptr);
+// A name in the ANSI code page, without best fit: a character that the code
+// page cannot show becomes '?', which only a wildcard matches and which
+// prints as what it is, never a look-alike ('\u03a9mega' is not 'Omega').
+std::string Narrow(std::wstring_view Text) {
+  if (Text.empty()) return {};
+  const UINT CodePage = GetACP();
+  // UTF-8 shows every character; it takes no best-fit flag and no default.
+  const bool Unicode = CodePage == CP_UTF8 || CodePage == CP_UTF7;
+  const DWORD Flags = Unicode ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* const Default = Unicode ? nullptr : "?";
+  const int Length = static_cast<int>(Text.size());
+  const int Size = WideCharToMultiByte(CodePage, Flags, Text.data(), Length, nullptr, 0, Default, nullptr);
+  std::string Result(static_cast<std::size_t>(Size > 0 ? Size : 0), '\0');
+  if (Size > 0) WideCharToMultiByte(CodePage, Flags, Text.data(), Length, Result.data(), Size, Default, nullptr);
   return Result;
 }
+
+// The base spec is upper-cased in ASCII only, so a path compares with the
+// current directory the same way.
+bool SameIgnoringAsciiCase(std::string_view A, std::string_view B) {
+  const auto Upper = [](char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C; };
+  if (A.size() != B.size()) return false;
+  for (std::size_t I = 0; I < A.size(); ++I)
+    if (Upper(A[I]) != Upper(B[I])) return false;
+  return true;
+}
+
+// The current directory as the program saw it (in the code page, where it
+// could not show every character) and as the system gives it: a path that
+// begins with the first stands for the second, so that a directory the code
+// page cannot spell is still swept.
+std::string NarrowCurrent;
+std::wstring WideCurrent;
 
 // The full path of Path in the "\\?\" form, which no length limit applies
 // to; empty on failure (the error is then the last error).
 std::wstring FullPath(const std::string& Path) {
-  const std::wstring Given = Wide(Path.empty() ? std::string(".") : Path);
+  std::wstring Given = Wide(Path.empty() ? std::string(".") : Path);
+  if (!NarrowCurrent.empty() && Path.size() >= NarrowCurrent.size() &&
+      SameIgnoringAsciiCase(std::string_view(Path).substr(0, NarrowCurrent.size()), NarrowCurrent))
+    Given = WideCurrent + Wide(std::string_view(Path).substr(NarrowCurrent.size()));
   const DWORD Length = GetFullPathNameW(Given.c_str(), 0, nullptr, nullptr);
   if (Length == 0) return {};
   std::wstring Full(Length, L'\0');
@@ -79,6 +117,8 @@ std::wstring FullPath(const std::string& Path) {
   if (Written == 0 || Written >= Length) return {};
   Full.resize(Written);
   if (Full.rfind(L"\\\\?\\", 0) == 0) return Full;
+  // A device path such as \\.\Z:\ keeps its meaning in the long form.
+  if (Full.rfind(L"\\\\.\\", 0) == 0) return L"\\\\?\\" + Full.substr(4);
   if (Full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + Full.substr(2);
   return L"\\\\?\\" + Full;
 }
@@ -144,16 +184,49 @@ BOOL WINAPI CtrlBreakHandler(DWORD Event) {
 // ---------------------------------------------------------------------------
 // Directory listings.
 
+// The file index of an open file: what stays the same whatever its path.
+ULONGLONG FileIndex(const BY_HANDLE_FILE_INFORMATION& Info) {
+  return (static_cast<ULONGLONG>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow;
+}
+
+// Opens Name in the directory Dir, never following a reparse point. (Wine
+// follows a POSIX link all the same; the callers' checks by file index
+// catch that.)
+HANDLE OpenRelative(HANDLE Dir, const std::wstring& Name, ACCESS_MASK Access, ULONG Options, DWORD& Error) {
+  UNICODE_STRING Unicode;
+  Unicode.Buffer = const_cast<wchar_t*>(Name.c_str());
+  Unicode.Length = Unicode.MaximumLength = static_cast<USHORT>(Name.size() * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES Attributes;
+  InitializeObjectAttributes(&Attributes, &Unicode, OBJ_CASE_INSENSITIVE, Dir, nullptr);
+  IO_STATUS_BLOCK Io;
+  HANDLE Handle = nullptr;
+  const NTSTATUS Status =
+      NtCreateFile(&Handle, Access | SYNCHRONIZE, &Attributes, &Io, nullptr, 0,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                   Options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+                   nullptr, 0);
+  if (Status < 0) {
+    Error = RtlNtStatusToDosError(Status);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Handle;
+}
+
+constexpr DWORD DirectoryAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
 class TWin32Listing final : public TDirListing {
 public:
-  TWin32Listing(HANDLE Find, std::wstring Directory, const WIN32_FIND_DATAW& First)
-      : Find(Find), Directory(std::move(Directory)), Data(First) {}
+  // Dir: an open directory, whose full path is Path and file index Index.
+  // Parent: the listing it was opened from, which outlives it; null for the
+  // top of a walk.
+  TWin32Listing(HANDLE Dir, std::wstring Path, ULONGLONG Index, TWin32Listing* Parent)
+      : Dir(Dir), Path(std::move(Path)), Index(Index), Parent(Parent) {}
   ~TWin32Listing() override {
-    if (Find != INVALID_HANDLE_VALUE) FindClose(Find);
+    if (Dir != INVALID_HANDLE_VALUE) CloseHandle(Dir);
   }
 
   bool Next(TDirEntry& Entry, TFsStatus& Status) override {
-    if (Find == INVALID_HANDLE_VALUE) {  // released: the rest is in memory
+    if (FromSaved) {  // released once: the rest is in memory
       if (SavedPos >= Saved.size()) return false;
       Current = std::move(Saved[SavedPos++]);
     } else if (!ReadNext(Status)) {
@@ -166,15 +239,36 @@ public:
   }
 
   std::unique_ptr<TDirListing> OpenChild(const char* ChildName, TFsStatus& Status) override {
+    const bool Listed = IsCurrent(ChildName);
     // A junction or a directory link is a directory that is never entered.
-    if (IsCurrent(ChildName) && (Current.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
-    return Open(ChildPath(ChildName), Status);
+    if (Listed && (Current.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
+    DWORD Error = 0;
+    const HANDLE Child = OpenRelative(Dir, WideName(ChildName), DirectoryAccess, FILE_DIRECTORY_FILE, Error);
+    if (Child == INVALID_HANDLE_VALUE) {
+      // Swapped for a file since it was listed: never entered.
+      if (Error == ERROR_DIRECTORY) return nullptr;
+      Status = FromCode(Error);
+      return nullptr;
+    }
+    // Checked by handle: a directory, no reparse point, and the very one
+    // that was listed. One swapped for a link since is not entered.
+    BY_HANDLE_FILE_INFORMATION Info;
+    if (!GetFileInformationByHandle(Child, &Info)) {
+      Status = LastError();
+      CloseHandle(Child);
+      return nullptr;
+    }
+    if (!(Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (Info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (Listed && Current.Index != 0 && FileIndex(Info) != Current.Index)) {
+      CloseHandle(Child);
+      return nullptr;
+    }
+    return std::make_unique<TWin32Listing>(Child, ChildPath(ChildName), FileIndex(Info), this);
   }
 
   // "\\?\C:\": the form OpenDir gives a drive's root.
   bool IsRoot() const override {
-    return Directory.size() == 7 && Directory.compare(0, 4, L"\\\\?\\") == 0 && Directory[5] == L':' &&
-           Directory[6] == L'\\';
+    return Path.size() == 7 && Path.compare(0, 4, L"\\\\?\\") == 0 && Path[5] == L':' && Path[6] == L'\\';
   }
 
   TFsStatus InspectChild(const char* ChildName, TFileInfo& Info) override {
@@ -183,45 +277,80 @@ public:
       Info.ReadOnly = (Current.Attributes & FILE_ATTRIBUTE_READONLY) != 0;
       return {};
     }
-    WIN32_FILE_ATTRIBUTE_DATA Attributes;
-    if (!GetFileAttributesExW(ChildPath(ChildName).c_str(), GetFileExInfoStandard, &Attributes)) return LastError();
+    DWORD Error = 0;
+    const HANDLE File = OpenRelative(Dir, WideName(ChildName), FILE_READ_ATTRIBUTES, 0, Error);
+    if (File == INVALID_HANDLE_VALUE) return FromCode(Error);
+    BY_HANDLE_FILE_INFORMATION Attributes;
+    const BOOL Got = GetFileInformationByHandle(File, &Attributes);
+    const TFsStatus Status = Got ? TFsStatus{} : LastError();
+    CloseHandle(File);
+    if (!Got) return Status;
     Info.Size = (static_cast<std::uint64_t>(Attributes.nFileSizeHigh) << 32) | Attributes.nFileSizeLow;
     Info.ReadOnly = (Attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return {};
   }
 
+  // Opens the file through this directory's handle, checks that it is the
+  // one that was listed, and marks it for deletion: it goes when its handle
+  // is closed. A link goes itself, never what it points to.
   TFsStatus RemoveChild(const char* ChildName) override {
-    if (!DeleteFileW(ChildPath(ChildName).c_str())) return LastError();
-    return {};
+    DWORD Error = 0;
+    const HANDLE File =
+        OpenRelative(Dir, WideName(ChildName), DELETE | FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE, Error);
+    if (File == INVALID_HANDLE_VALUE) return FromCode(Error);
+    DWORD Code = 0;
+    BY_HANDLE_FILE_INFORMATION Info;
+    if (IsCurrent(ChildName) && Current.Index != 0 &&
+        (!GetFileInformationByHandle(File, &Info) || FileIndex(Info) != Current.Index)) {
+      Code = ERROR_FILE_NOT_FOUND;  // not the file that was listed: it is gone
+    } else {
+      FILE_DISPOSITION_INFO Disposition{TRUE};
+      if (!SetFileInformationByHandle(File, FileDispositionInfo, &Disposition, sizeof Disposition))
+        Code = GetLastError();
+    }
+    CloseHandle(File);
+    return FromCode(Code);
   }
 
-  // Every operation goes by full path, so a released listing needs no
-  // handle back: the entries still to come wait in memory.
   TFsStatus Release() override {
-    if (Find == INVALID_HANDLE_VALUE) return {};
-    const TEntry InHand = Current;
-    TFsStatus Status;
-    while (ReadNext(Status)) Saved.push_back(std::move(Current));
-    Current = InHand;
-    if (Status.Failed()) return Status;
-    FindClose(Find);
-    Find = INVALID_HANDLE_VALUE;
-    return {};
-  }
-  TFsStatus Close() override {
-    if (Find != INVALID_HANDLE_VALUE) FindClose(Find);
-    Find = INVALID_HANDLE_VALUE;
+    if (Dir == INVALID_HANDLE_VALUE) return {};
+    if (!FromSaved) {
+      const TEntry InHand = Current;
+      TFsStatus Status;
+      while (ReadNext(Status)) Saved.push_back(std::move(Current));
+      Current = InHand;
+      if (Status.Failed()) return Status;
+      FromSaved = true;
+      Buffer.reset();
+    }
+    CloseHandle(Dir);
+    Dir = INVALID_HANDLE_VALUE;
     return {};
   }
 
-  static std::unique_ptr<TDirListing> Open(const std::wstring& Directory, TFsStatus& Status) {
-    WIN32_FIND_DATAW First;
-    const HANDLE Find = FindFirstFileW((Directory + L"\\*.*").c_str(), &First);
-    if (Find == INVALID_HANDLE_VALUE) {
+  TFsStatus Close() override {
+    TFsStatus Status;
+    if (Parent && Parent->Dir == INVALID_HANDLE_VALUE) Status = Parent->Reopen();
+    if (Dir != INVALID_HANDLE_VALUE) CloseHandle(Dir);
+    Dir = INVALID_HANDLE_VALUE;
+    return Status;
+  }
+
+  // The top of a walk: the user's own path may pass through links.
+  static std::unique_ptr<TDirListing> Open(const std::wstring& Path, TFsStatus& Status) {
+    const HANDLE Dir = CreateFileW(Path.c_str(), DirectoryAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (Dir == INVALID_HANDLE_VALUE) {
       Status = LastError();
       return nullptr;
     }
-    return std::make_unique<TWin32Listing>(Find, Directory, First);
+    BY_HANDLE_FILE_INFORMATION Info;
+    if (!GetFileInformationByHandle(Dir, &Info) || !(Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Status = FromCode(ERROR_PATH_NOT_FOUND);
+      CloseHandle(Dir);
+      return nullptr;
+    }
+    return std::make_unique<TWin32Listing>(Dir, Path, FileIndex(Info), nullptr);
   }
 
 private:
@@ -230,37 +359,68 @@ private:
     std::wstring Wide;  // its own name, which the code page may not spell
     DWORD Attributes = 0;
     std::uint64_t Size = 0;
+    ULONGLONG Index = 0;  // the file index, where the file system gives one
   };
 
   bool ReadNext(TFsStatus& Status) {
-    if (!Started) {
-      Started = true;
-    } else if (!FindNextFileW(Find, &Data)) {
-      const DWORD Code = GetLastError();
-      if (Code != ERROR_NO_MORE_FILES) Status = FromCode(Code);
-      return false;
+    if (Pos >= End) {
+      if (!Buffer) Buffer = std::make_unique<ULONGLONG[]>(BufferBytes / sizeof(ULONGLONG));
+      if (!GetFileInformationByHandleEx(Dir, FileIdBothDirectoryInfo, Buffer.get(), BufferBytes)) {
+        const DWORD Code = GetLastError();
+        if (Code != ERROR_NO_MORE_FILES) Status = FromCode(Code);
+        Pos = End = 0;
+        return false;
+      }
+      Pos = 0;
+      End = BufferBytes;
     }
-    Current.Name = Narrow(Data.cFileName);
-    Current.Wide = Data.cFileName;
-    Current.Attributes = Data.dwFileAttributes;
-    Current.Size = (static_cast<std::uint64_t>(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow;
+    const auto* Record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<const char*>(Buffer.get()) + Pos);
+    Pos = Record->NextEntryOffset ? Pos + Record->NextEntryOffset : End;
+    Current.Wide.assign(Record->FileName, Record->FileNameLength / sizeof(wchar_t));
+    Current.Name = Narrow(Current.Wide);
+    Current.Attributes = Record->FileAttributes;
+    Current.Size = static_cast<std::uint64_t>(Record->EndOfFile.QuadPart);
+    Current.Index = static_cast<ULONGLONG>(Record->FileId.QuadPart);
     return true;
   }
 
-  bool IsCurrent(const char* ChildName) const { return Current.Name == ChildName; }
-
-  std::wstring ChildPath(const char* ChildName) const {
-    std::wstring Path = Directory;
-    if (Path.empty() || Path.back() != L'\\') Path += L'\\';
-    Path += IsCurrent(ChildName) ? Current.Wide : Wide(ChildName);
-    return Path;
+  // Reopens a released directory by its path, checked by handle to be the
+  // very directory it was: one moved away meanwhile is gone for the walk.
+  TFsStatus Reopen() {
+    const HANDLE Again = CreateFileW(Path.c_str(), DirectoryAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr);
+    if (Again == INVALID_HANDLE_VALUE) return LastError();
+    BY_HANDLE_FILE_INFORMATION Info;
+    if (!GetFileInformationByHandle(Again, &Info) || (Info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        FileIndex(Info) != Index) {
+      CloseHandle(Again);
+      return FromCode(ERROR_FILE_NOT_FOUND);
+    }
+    Dir = Again;
+    return {};
   }
 
-  HANDLE Find;
-  std::wstring Directory;
-  WIN32_FIND_DATAW Data;
-  bool Started = false;
+  bool IsCurrent(const char* ChildName) const { return Current.Name == ChildName; }
+  std::wstring WideName(const char* ChildName) const { return IsCurrent(ChildName) ? Current.Wide : Wide(ChildName); }
+
+  std::wstring ChildPath(const char* ChildName) const {
+    std::wstring Child = Path;
+    if (Child.empty() || Child.back() != L'\\') Child += L'\\';
+    return Child + WideName(ChildName);
+  }
+
+  static constexpr DWORD BufferBytes = 64 * 1024;
+
+  HANDLE Dir;  // INVALID_HANDLE_VALUE while released
+  std::wstring Path;
+  ULONGLONG Index;
+  TWin32Listing* Parent;
+  std::unique_ptr<ULONGLONG[]> Buffer;  // records, 8-byte aligned as the call wants
+  DWORD Pos = 0;
+  DWORD End = 0;
   TEntry Current;
+  bool FromSaved = false;
   std::vector<TEntry> Saved;
   std::size_t SavedPos = 0;
 };
@@ -303,8 +463,10 @@ public:
   }
 
   std::unique_ptr<TInputFile> OpenInput(const std::string& Name, TFsStatus& Status) override {
-    const HANDLE File = CreateFileW(FullPath(Name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The runtime's fopen shares a file for reading and writing: a list that
+    // another program holds open can be read.
+    const HANDLE File = CreateFileW(FullPath(Name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (File == INVALID_HANDLE_VALUE) {
       Status = LastError();
       return nullptr;
@@ -319,7 +481,13 @@ public:
     if (Written == 0 || Written >= Length) return LastError();
     Wide.resize(Written);
     if (Wide.rfind(L"\\\\?\\", 0) == 0 && Wide.size() > 6 && Wide[5] == L':') Wide.erase(0, 4);
-    Path = Narrow(Wide.c_str());
+    Path = Narrow(Wide);
+    NarrowCurrent.clear();
+    WideCurrent.clear();
+    if (kerv::Wide(Path) != Wide) {
+      NarrowCurrent = Path;
+      WideCurrent = Wide;
+    }
     return {};
   }
 
@@ -391,6 +559,13 @@ protected:
 };
 
 }  // namespace
+
+// The runtime's own wildcard expansion stays off, whatever it was built
+// with: '*' and '?' must reach the program as specs, never as the names of
+// the files in the current directory.
+extern "C" {
+int _dowildcard = 0;
+}
 
 TPlatform& NativePlatform() {
   static TWin32Platform Platform;
