@@ -510,5 +510,35 @@ TEST(Program, PrintedNamesAreEscaped) {
   EXPECT_EQ("Error opening List File no\\011such\\134.lst\n", List.Out);
 }
 
+// '*' reaches the program as a spec, never as the names of the files here
+// (a runtime built to expand wildcards would do that): it selects only the
+// names without an extension.
+TEST(SharedProgram, StarIsASpecNotTheNamesHere) {
+  TTempTree Tree;
+  for (const char* F : {"a", "b.tmp", "c.txt", "sub/d"}) Tree.File(F);
+  const TRunResult Run = RunProgram({"*"}, {Tree.Root(), "", 0});
+  EXPECT_EQ(0, Run.Status) << Run.Err;
+  EXPECT_EQ((Strings{"File a deleted!"}), SortedLines(Run.Out));
+  EXPECT_EQ((Strings{"b.tmp", "c.txt", "sub/d"}), Tree.Files());
+}
+
+// Names reach the matcher in the ANSI code page, but never by best fit: a
+// character the code page cannot show matches only a wildcard and prints
+// as '?', and every file is removed by its own name.
+TEST(Windows, NamesAreNeverTakenForLookAlikes) {
+  if (!WineProgram()) GTEST_SKIP() << "runs the Windows build under Wine";
+  TTempTree Tree;
+  const std::string Omega = "\xce\xa9mega.tmp", WideA = "\xef\xbd\x81" "bc.tmp";  // U+03A9, U+FF41
+  for (const std::string& F : {Omega, WideA, std::string("Omega.tmp"), std::string("abc.tmp")}) Tree.File(F);
+  const TRunResult Named = RunProgram({"omega.tmp", "abc.tmp"}, {Tree.Root(), "", 0});
+  EXPECT_EQ(0, Named.Status) << Named.Err;
+  EXPECT_EQ((Strings{"File Omega.tmp deleted!", "File abc.tmp deleted!"}), SortedLines(Named.Out));
+  EXPECT_EQ((Strings{Omega, WideA}), Tree.Files());
+  const TRunResult All = RunProgram({"*.tmp"}, {Tree.Root(), "", 0});
+  EXPECT_EQ(0, All.Status) << All.Err;
+  EXPECT_EQ((Strings{"File ?bc.tmp deleted!", "File ?mega.tmp deleted!"}), SortedLines(All.Out));
+  EXPECT_TRUE(Tree.Files().empty());
+}
+
 }  // namespace
 }  // namespace kerv::testing
