@@ -127,9 +127,13 @@ std::wstring FullPath(const std::string& Path) {
 // Output, the interrupt handler and the hold.
 //
 // The handler runs on a thread of the system's own. The main thread holds
-// Guard from a removal until its line is written; the handler takes Guard
-// before it ends the process, so it waits for the line in hand and no
-// removal starts after it.
+// Guard from a removal until its line is written. A handler that finds Guard
+// free keeps it and ends the process: no removal starts after it. One that
+// finds it held leaves a note and returns, and the end of the hold ends the
+// process, right after the line in hand. A handler that finds a note
+// already there ends the process at once: a line that cannot be written
+// (a pipe nobody reads) must not keep the user from stopping the program.
+// (Wine runs one handler at a time, so a handler must never wait.)
 
 CRITICAL_SECTION Guard;
 bool GuardReady = false;
@@ -138,7 +142,9 @@ std::string Lost;  // a line that standard output did not take
 HANDLE ConsoleInput = INVALID_HANDLE_VALUE;
 DWORD SavedConsoleMode = 0;
 volatile LONG ConsoleRaw = 0;
-volatile LONG BreakWaiting = 0;  // an interrupt waits for the line in hand
+volatile LONG BreakPending = 0;  // an interrupt waits for the line in hand
+volatile LONG Ending = 0;        // a thread is ending the process
+int HoldDepth = 0;               // the main thread's holds, one inside another
 
 constexpr char BreakMessage[] = "Ctrl-Break pressed! Program aborted";
 
@@ -164,21 +170,26 @@ bool WriteAll(int Fd, const char* Data, std::size_t Length, int& Error) {
   return true;
 }
 
+// Writes the message, when MayWait or standard error cannot stall, and ends
+// the process with status 2; only the first thread to come here does.
+[[noreturn]] void EndForBreak(bool MayWait) {
+  if (InterlockedExchange(&Ending, 1) != 0)
+    for (;;) Sleep(INFINITE);  // the process is ending already
+  if (ConsoleRaw) SetConsoleMode(ConsoleInput, SavedConsoleMode);
+  int Ignored = 0;
+  if (MayWait || GetFileType(GetStdHandle(STD_ERROR_HANDLE)) != FILE_TYPE_PIPE)
+    WriteAll(2, BreakMessage, sizeof BreakMessage - 1, Ignored);
+  ExitProcess(2);
+}
+
 BOOL WINAPI CtrlBreakHandler(DWORD Event) {
   if (Event != CTRL_C_EVENT && Event != CTRL_BREAK_EVENT) return FALSE;
-  int Ignored = 0;
-  if (InterlockedExchange(&BreakWaiting, 1) != 0) {
-    // A second interrupt while the first waits for a line that cannot be
-    // written yet: the process ends now, writing nothing that might wait.
-    if (ConsoleRaw) SetConsoleMode(ConsoleInput, SavedConsoleMode);
-    if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) != FILE_TYPE_PIPE)
-      WriteAll(2, BreakMessage, sizeof BreakMessage - 1, Ignored);
-    ExitProcess(2);
-  }
-  EnterCriticalSection(&Guard);  // never left: the process ends here
-  if (ConsoleRaw) SetConsoleMode(ConsoleInput, SavedConsoleMode);
-  WriteAll(2, BreakMessage, sizeof BreakMessage - 1, Ignored);
-  ExitProcess(2);
+  // A second interrupt while the first waits for a line that cannot be
+  // written yet: the process ends now, writing nothing that might wait.
+  if (InterlockedExchange(&BreakPending, 1) != 0) EndForBreak(false);
+  // Guard is kept: no removal starts after this.
+  if (TryEnterCriticalSection(&Guard)) EndForBreak(true);
+  return TRUE;  // the end of the hold acts on the note
 }
 
 // ---------------------------------------------------------------------------
@@ -554,8 +565,15 @@ public:
   void RestoreBreakHandler() override { SetConsoleCtrlHandler(nullptr, FALSE); }
 
 protected:
-  void HoldInterrupts() override { EnterCriticalSection(&Guard); }
-  void ReleaseInterrupts() override { LeaveCriticalSection(&Guard); }
+  void HoldInterrupts() override {
+    EnterCriticalSection(&Guard);
+    ++HoldDepth;
+  }
+  void ReleaseInterrupts() override {
+    const bool Last = --HoldDepth == 0;
+    LeaveCriticalSection(&Guard);
+    if (Last && BreakPending) EndForBreak(true);
+  }
 };
 
 }  // namespace
