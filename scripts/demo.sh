@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Builds kerv32 and shows its main job on a small sample tree: a recursive
-# sweep for *.tmp files with an exclusion, first simulated, then for real.
+# Builds kerv32 alone (no tests) and shows its main job on a small sample
+# tree under build/demo: a recursive sweep for *.tmp files with an
+# exclusion, first simulated, then for real. The commands it shows can be
+# copied and run again; the tree is made anew at each run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-kerv32=$PWD/build/release/kerv32
+echo "Building kerv32 (the first time takes a few seconds)..."
+cmake --preset program >/dev/null
+cmake --build --preset program
+kerv32=$PWD/build/program/kerv32
 
-tree=$(mktemp -d /tmp/kerv32-demo-XXXXXX)
-trap 'rm -rf "$tree"' EXIT
+tree=$PWD/build/demo
+rm -rf "$tree"
 mkdir -p "$tree/build/obj" "$tree/docs" "$tree/.cache"
 printf 'scratch\n' > "$tree/session.tmp"
 printf 'OLD DATA\n' > "$tree/OLD.TMP"
@@ -19,11 +22,12 @@ printf 'keep\n' > "$tree/build/KEEP.tmp"
 printf 'report\n' > "$tree/docs/report.doc"
 printf 'hidden\n' > "$tree/.cache/hidden.tmp"
 
-echo "\$ kerv32 -S -R '$tree/*.tmp' ! 'keep*.*'    # simulate: report, delete nothing"
+echo
+echo "\$ $kerv32 -S -R '$tree/*.tmp' ! 'keep*.*'    # simulate: report, delete nothing"
 "$kerv32" -S -R "$tree/*.tmp" ! 'keep*.*' || true
 echo
-echo "\$ kerv32 -R '$tree/*.tmp' ! 'keep*.*'"
+echo "\$ $kerv32 -R '$tree/*.tmp' ! 'keep*.*'"
 "$kerv32" -R "$tree/*.tmp" ! 'keep*.*' || true
 echo
-echo "Left in the tree:"
+echo "Left in $tree:"
 (cd "$tree" && find . -type f | sort)
