@@ -373,37 +373,17 @@ TEST(Program, SignalsKeepLinesAndRemovalsTogether) {
     TTempTree Tree;
     constexpr int Count = 12000;
     for (int I = 0; I < Count; ++I) Tree.File("t/a-longer-file-name-for-the-lines-" + std::to_string(I) + ".tmp");
-    int OutPipe[2], ErrPipe[2];
-    ASSERT_EQ(0, ::pipe(OutPipe));
-    ASSERT_EQ(0, ::pipe(ErrPipe));
-    std::string Program = KERV32_PROGRAM, Spec = Tree / "t/*.tmp";
-    char* Argv[] = {Program.data(), Spec.data(), nullptr};
-    const pid_t Child = ::fork();
-    if (Child == 0) {
-      ::dup2(OutPipe[1], 1);
-      ::dup2(ErrPipe[1], 2);
-      ::close(OutPipe[0]);
-      ::close(ErrPipe[0]);
-      ::execv(Argv[0], Argv);
-      ::_exit(127);
-    }
-    ::close(OutPipe[1]);
-    ::close(ErrPipe[1]);
+    const TStartedProgram Run = StartProgram({Tree / "t/*.tmp"});
     // The first line comes at once; then the pipe soon fills and the sweep
     // blocks on it, however slow the machine.
-    pollfd FirstLine{OutPipe[0], POLLIN, 0};
+    pollfd FirstLine{Run.Out, POLLIN, 0};
     ASSERT_EQ(1, ::poll(&FirstLine, 1, 10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::kill(Child, R.Signal);
-    std::string Out, Err;
-    char Buffer[65536];
-    for (ssize_t Got; (Got = ::read(OutPipe[0], Buffer, sizeof Buffer)) > 0;) Out.append(Buffer, static_cast<std::size_t>(Got));
-    for (ssize_t Got; (Got = ::read(ErrPipe[0], Buffer, sizeof Buffer)) > 0;) Err.append(Buffer, static_cast<std::size_t>(Got));
-    ::close(OutPipe[0]);
-    ::close(ErrPipe[0]);
+    ::kill(Run.Child, R.Signal);
+    const std::string Out = ReadToEnd(Run.Out), Err = ReadToEnd(Run.Err);
     int Status = 0;
-    ::waitpid(Child, &Status, 0);
-    EXPECT_EQ(R.Status, WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status));
+    ::waitpid(Run.Child, &Status, 0);
+    EXPECT_EQ(R.Status, ExitStatus(Status));
     EXPECT_EQ(R.Err, Err);
 
     std::string Rest;

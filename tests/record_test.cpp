@@ -192,27 +192,13 @@ TEST(Record, SecondInterruptEndsAStalledRun) {
       Tree.File(Name);
       All.insert(Name);
     }
-    int OutPipe[2], ErrPipe[2];
-    ASSERT_EQ(0, ::pipe(OutPipe));
-    ASSERT_EQ(0, ::pipe(ErrPipe));
-    std::string Program = KERV32_PROGRAM, Spec = Tree / "t/*.tmp";
-    char* Argv[] = {Program.data(), Spec.data(), nullptr};
-    const pid_t Child = ::fork();
-    if (Child == 0) {
-      ::dup2(OutPipe[1], 1);
-      ::dup2(ErrPipe[1], 2);
-      ::close(OutPipe[0]);
-      ::close(ErrPipe[0]);
-      ::execv(Argv[0], Argv);
-      ::_exit(127);
-    }
-    ::close(OutPipe[1]);
-    ::close(ErrPipe[1]);
+    const TStartedProgram Run = StartProgram({Tree / "t/*.tmp"});
+    const pid_t Child = Run.Child;
     // Wait until the pipe is full: the sweep is then blocked on a write.
     int Waiting = 0;
     for (int Tries = 0; Tries < 1000 && Waiting < 60000; ++Tries) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      ::ioctl(OutPipe[0], FIONREAD, &Waiting);
+      ::ioctl(Run.Out, FIONREAD, &Waiting);
     }
     ASSERT_GE(Waiting, 60000);
     ::kill(Child, R.First);
@@ -230,14 +216,9 @@ TEST(Record, SecondInterruptEndsAStalledRun) {
       ::waitpid(Child, &Status, 0);
       ADD_FAILURE() << "a second interrupt did not end the run";
     } else {
-      EXPECT_EQ(R.Status, WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status));
+      EXPECT_EQ(R.Status, ExitStatus(Status));
     }
-    std::string Out, Err;
-    char Buffer[65536];
-    for (ssize_t Got; (Got = ::read(OutPipe[0], Buffer, sizeof Buffer)) > 0;) Out.append(Buffer, static_cast<std::size_t>(Got));
-    for (ssize_t Got; (Got = ::read(ErrPipe[0], Buffer, sizeof Buffer)) > 0;) Err.append(Buffer, static_cast<std::size_t>(Got));
-    ::close(OutPipe[0]);
-    ::close(ErrPipe[0]);
+    const std::string Out = ReadToEnd(Run.Out), Err = ReadToEnd(Run.Err);
     EXPECT_EQ(R.Err, Err);
     const Names GoneNow = Gone(Tree, All);
     for (const std::string& Line : Reported(Tree, Out)) EXPECT_TRUE(GoneNow.count(Line)) << Line << " is still there";

@@ -83,6 +83,40 @@ std::vector<std::string> TTempTree::Files() const {
   return Result;
 }
 
+TStartedProgram StartProgram(const std::vector<std::string>& Args) {
+  int OutPipe[2], ErrPipe[2];
+  if (::pipe(OutPipe) != 0 || ::pipe(ErrPipe) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> Words = {KERV32_PROGRAM};
+  Words.insert(Words.end(), Args.begin(), Args.end());
+  std::vector<char*> Argv;
+  for (std::string& Word : Words) Argv.push_back(Word.data());
+  Argv.push_back(nullptr);
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    ::dup2(OutPipe[1], 1);
+    ::dup2(ErrPipe[1], 2);
+    ::close(OutPipe[0]);
+    ::close(ErrPipe[0]);
+    ::execv(Argv[0], Argv.data());
+    ::_exit(127);
+  }
+  ::close(OutPipe[1]);
+  ::close(ErrPipe[1]);
+  return {Child, OutPipe[0], ErrPipe[0]};
+}
+
+std::string ReadToEnd(int Fd) {
+  std::string Text;
+  char Buffer[65536];
+  for (ssize_t Got; (Got = ::read(Fd, Buffer, sizeof Buffer)) > 0;) Text.append(Buffer, static_cast<std::size_t>(Got));
+  ::close(Fd);
+  return Text;
+}
+
+int ExitStatus(int WaitStatus) {
+  return WIFEXITED(WaitStatus) ? WEXITSTATUS(WaitStatus) : 128 + WTERMSIG(WaitStatus);
+}
+
 const char* WineProgram() {
   const char* Exe = std::getenv("KERV32_WINE_PROGRAM");
   return Exe && *Exe ? Exe : nullptr;

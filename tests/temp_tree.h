@@ -56,6 +56,19 @@ struct TRunOptions {
 // fault, reported in Err.
 TRunResult RunProgram(const std::vector<std::string>& Args, const TRunOptions& Options = {});
 
+// The program started with standard output and error on pipes of their
+// own, which the caller reads, or leaves unread to stall the program.
+struct TStartedProgram {
+  int Child = -1;  // the process
+  int Out = -1;    // the read ends of the pipes
+  int Err = -1;
+};
+TStartedProgram StartProgram(const std::vector<std::string>& Args);
+// Reads Fd to its end, then closes it.
+std::string ReadToEnd(int Fd);
+// What waitpid's status says: the exit status, or 128 + the signal.
+int ExitStatus(int WaitStatus);
+
 // The kerv32.exe the tests run under Wine, or null: they run kerv32.
 const char* WineProgram();
 // A path under the temporary directory as Wine's Windows programs name it.
