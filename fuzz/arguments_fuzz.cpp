@@ -10,6 +10,7 @@
 
 #include "fake_platform.h"
 #include "remover/remover.h"
+#include "sweep/sweep.h"
 
 using namespace kerv;
 
@@ -42,8 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   const int Status = Kerv.Run(static_cast<int>(Argv.size()), Argv.data());
   if (Status < -1 || Status > 1) __builtin_trap();
   if (Kerv.Simulate && !Os.Removed.empty()) __builtin_trap();
-  for (const std::string& Path : Os.Removed)
-    if (Os.Out.find("File " + Path + " deleted!\n") == std::string::npos) __builtin_trap();
+  for (const std::string& Path : Os.Removed) {
+    std::string Line = "File ";
+    AppendPrintable(Line, Path, NativeRules());  // as printed: control bytes escaped
+    if (Os.Out.find(Line + " deleted!\n") == std::string::npos) __builtin_trap();
+  }
   if (Kerv.DeletedFiles < static_cast<std::int64_t>(Os.Removed.size())) __builtin_trap();
   return 0;
 }

@@ -20,7 +20,7 @@ std::vector<std::string> Reference(const std::string& Bytes) {
   std::vector<std::string> Words;
   std::string Word;
   for (const char C : Text) {
-    if (C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f') {
+    if (C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f' || C == '\0') {
       if (!Word.empty()) Words.push_back(Word);
       Word.clear();
     } else {
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (Size == 0) return 0;
   const std::size_t Chunk = Data[0] % 16 + 1;
   const std::string Bytes(reinterpret_cast<const char*>(Data) + 1, Size - 1);
-  stringList List;
+  stringList List(PosixRules);
   TListParser Parser(List);
   for (std::size_t Pos = 0; Pos < Bytes.size(); Pos += Chunk)
     if (!Parser.Feed(std::string_view(Bytes).substr(Pos, Chunk))) break;

@@ -6,7 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-cmake --workflow --preset fuzz >/dev/null
+log=$(mktemp)
+if ! cmake --workflow --preset fuzz >"$log" 2>&1; then
+  tail -40 "$log"; rm -f "$log"; exit 1
+fi
+rm -f "$log"
 status=0
 for target in matching list_file arguments; do
   scratch=$(mktemp -d)
