@@ -136,8 +136,12 @@ void ReleaseReservation() {
   if (ReservedEnd == 0) return;
   ReservedEnd = 0;
   struct stat St;
+  if (::fstat(STDOUT_FILENO, &St) != 0 || !S_ISREG(St.st_mode)) return;
+  // Bytes past our own end were written by someone else: the room stays
+  // rather than cut them. (An O_APPEND file's end is always ours.)
+  if (!OutAppends && ::lseek(STDOUT_FILENO, 0, SEEK_CUR) != St.st_size) return;
   // Cutting a file to its own size frees the blocks allocated past its end.
-  if (::fstat(STDOUT_FILENO, &St) == 0 && S_ISREG(St.st_mode)) ::ftruncate(STDOUT_FILENO, St.st_size);
+  ::ftruncate(STDOUT_FILENO, St.st_size);
 }
 
 // Whether standard error takes a short message now, without waiting: a pipe
